@@ -1,0 +1,60 @@
+#include "TestDb.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QStringList>
+
+TestDb TestDb::load()
+{
+    TestDb db;
+    const QString path = QString::fromLocal8Bit(qgetenv("QUARVEL_TEST_DB_ENV"));
+    QFile f(path);
+    if (path.isEmpty() || !f.open(QIODevice::ReadOnly))
+        return db;
+    while (!f.atEnd()) {
+        const QString line = QString::fromUtf8(f.readLine()).trimmed();
+        const int eq = line.indexOf(QLatin1Char('='));
+        if (eq <= 0)
+            continue;
+        const QString key = line.left(eq);
+        const QString value = line.mid(eq + 1);
+        if (key == QLatin1String("QUARVEL_TEST_DB_HOST")) db.host = value;
+        else if (key == QLatin1String("QUARVEL_TEST_DB_PORT")) db.port = quint16(value.toUInt());
+        else if (key == QLatin1String("QUARVEL_TEST_DB_SOCKET")) db.socket = value;
+        else if (key == QLatin1String("QUARVEL_TEST_DB_USER")) db.user = value;
+        else if (key == QLatin1String("QUARVEL_TEST_DB_PASSWORD")) db.password = value;
+        else if (key == QLatin1String("QUARVEL_TEST_DB_ROOT_PASSWORD")) db.rootPassword = value;
+        else if (key == QLatin1String("QUARVEL_TEST_DB_NAME")) db.database = value;
+    }
+    db.valid = db.port != 0 && !db.user.isEmpty();
+    return db;
+}
+
+QString TestDb::runClient(const QString& sql, const QStringList& extraArgs, int* exitCode, int port) const
+{
+    QStringList args{QStringLiteral("--no-defaults"), QStringLiteral("-h"), host,
+                     QStringLiteral("-P"), QString::number(port > 0 ? port : this->port),
+                     QStringLiteral("-u") + user, QStringLiteral("-p") + password,
+                     QStringLiteral("--batch"), QStringLiteral("--skip-column-names")};
+    args += extraArgs;
+    QProcess p;
+    p.start(QStringLiteral("mariadb"), args);
+    p.write(sql.toUtf8());
+    p.closeWriteChannel();
+    p.waitForFinished(120000);
+    if (exitCode)
+        *exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+QString sourceDir()
+{
+    const QByteArray env = qgetenv("QUARVEL_SOURCE_DIR");
+    return env.isEmpty() ? QStringLiteral(QUARVEL_SOURCE_DIR) : QString::fromLocal8Bit(env);
+}
+
+QString binaryDir()
+{
+    const QByteArray env = qgetenv("QUARVEL_BINARY_DIR");
+    return env.isEmpty() ? QStringLiteral(QUARVEL_BINARY_DIR) : QString::fromLocal8Bit(env);
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+/// The throwaway MariaDB server that the test fixture started
+/// (scripts/testdb.sh); read from the file named by QUARVEL_TEST_DB_ENV.
+struct TestDb
+{
+    QString host;        ///< "127.0.0.1"
+    quint16 port = 0;
+    QString socket;
+    QString user;        ///< a user with every privilege and a password
+    QString password;
+    QString rootPassword;
+    QString database;    ///< an empty database for the tests
+    bool valid = false;
+
+    /// Reads the fixture's file; `valid` is false when there is none.
+    static TestDb load();
+
+    /// Runs the mariadb command-line client against the server (TCP to
+    /// host:port unless `extraArgs` says otherwise) with `sql` on standard
+    /// input; returns its standard output. `exitCode` receives the client's
+    /// exit code when given.
+    QString runClient(const QString& sql, const QStringList& extraArgs = {}, int* exitCode = nullptr,
+                      int port = -1) const;
+};
+
+/// Skips the calling test function when the fixture's server is not there.
+#define REQUIRE_TESTDB(db)                                                   \
+    TestDb db = TestDb::load();                                              \
+    if (!db.valid)                                                           \
+        QSKIP("the MariaDB test server fixture is not running")
+
+/// Source and build folders of the project.
+QString sourceDir();
+QString binaryDir();
