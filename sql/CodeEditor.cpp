@@ -1,0 +1,211 @@
+#include "CodeEditor.h"
+
+#include "DataPaths.h"
+#include "HighlightEngine.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+
+QString CodeEditor::_css;
+
+QString CodeEditor::cssPath()
+{
+    return quarvelDataDir() + QStringLiteral("/theme/volga/highlight.css");
+}
+
+void CodeEditor::loadCss()
+{
+    QFile file(cssPath());
+    if (!file.open(QIODevice::ReadOnly)) {
+        _css.clear();
+        return;
+    }
+    QByteArray bytes = file.readAll();
+    const int zero = bytes.indexOf('\0');
+    if (zero >= 0)
+        bytes.truncate(zero);
+    _css = QString::fromUtf8(bytes);
+}
+
+CodeEditor::CodeEditor(QWidget* parent)
+    : QPlainTextEdit(parent)
+{
+    highlightEngine = HighlightEngine::shared();
+    scriptEngine = highlightEngine->scriptEngine();
+    loadCss();
+    document()->setDefaultStyleSheet(_css);
+
+    lineNumberArea = new LineNumberArea(this);
+    lengthLabel = new QLabel(QStringLiteral("0"), this);
+    lengthLabel->setMargin(2);
+    lengthLabel->setScaledContents(true);
+    lengthLabel->setStyleSheet(QStringLiteral("background: #dadce0"));
+    QPalette labelPalette = lengthLabel->palette();
+    labelPalette.setColor(QPalette::Active, QPalette::WindowText, QColor(113, 113, 113));
+    labelPalette.setColor(QPalette::Inactive, QPalette::WindowText, QColor(113, 113, 113));
+    lengthLabel->setPalette(labelPalette);
+    lengthLabel->hide();
+
+    QFont font(QStringLiteral("Lucida Console"));
+    font.setStyleHint(QFont::Monospace, QFont::PreferDefault);
+    font.setPointSize(9);
+    setFont(font);
+    setTabStopDistance(QFontMetricsF(font).horizontalAdvance(QStringLiteral("0000")));
+
+    document()->setUndoRedoEnabled(true);
+
+    connect(this, &QPlainTextEdit::blockCountChanged, this, &CodeEditor::updateLineNumberAreaWidth);
+    connect(this, &QPlainTextEdit::updateRequest, this, &CodeEditor::updateLineNumberArea);
+    connectHighlight();
+    connect(this, &QPlainTextEdit::cursorPositionChanged, this, &CodeEditor::changeCurPos);
+    updateLineNumberAreaWidth(0);
+}
+
+void CodeEditor::connectHighlight()
+{
+    connect(this, &QPlainTextEdit::textChanged, this, &CodeEditor::highlightText,
+            Qt::UniqueConnection);
+}
+
+void CodeEditor::disconnectHighlight()
+{
+    disconnect(this, &QPlainTextEdit::textChanged, this, &CodeEditor::highlightText);
+}
+
+int CodeEditor::lineNumberAreaWidth()
+{
+    int digits = 1;
+    int max = qMax(1, blockCount());
+    while (max >= 10) {
+        max /= 10;
+        ++digits;
+    }
+    return digits * fontMetrics().horizontalAdvance(QLatin1Char('9')) + 3;
+}
+
+void CodeEditor::updateLineNumberAreaWidth(int /*newBlockCount*/)
+{
+    setViewportMargins(lineNumberAreaWidth(), 0, 0, 0);
+}
+
+void CodeEditor::updateLineNumberArea(const QRect& rect, int dy)
+{
+    if (dy)
+        lineNumberArea->scroll(0, dy);
+    else
+        lineNumberArea->update(0, rect.y(), lineNumberArea->width(), rect.height());
+    if (rect.contains(viewport()->rect()))
+        updateLineNumberAreaWidth(0);
+}
+
+void CodeEditor::resizeEvent(QResizeEvent* event)
+{
+    QPlainTextEdit::resizeEvent(event);
+    const QRect cr = contentsRect();
+    lineNumberArea->setGeometry(QRect(cr.left(), cr.top(), lineNumberAreaWidth(), cr.height()));
+    lengthLabel->adjustSize();
+    const QRect vp = viewport()->geometry();
+    lengthLabel->move(vp.right() - lengthLabel->width() + 1, vp.bottom() - lengthLabel->height() + 1);
+}
+
+void CodeEditor::lineNumberAreaPaintEvent(QPaintEvent* event)
+{
+    QPainter painter(lineNumberArea);
+    painter.fillRect(event->rect(), QColor(218, 220, 224));
+    painter.setPen(QColor(113, 113, 113));
+
+    QTextBlock block = firstVisibleBlock();
+    int blockNumber = block.blockNumber();
+    int top = qRound(blockBoundingGeometry(block).translated(contentOffset()).top());
+    int bottom = top + qRound(blockBoundingRect(block).height());
+    const int height = fontMetrics().height();
+    while (block.isValid() && top <= event->rect().bottom()) {
+        if (block.isVisible() && bottom >= event->rect().top()) {
+            painter.drawText(0, top, lineNumberArea->width(), height, Qt::AlignRight,
+                             QString::number(blockNumber + 1));
+        }
+        block = block.next();
+        top = bottom;
+        bottom = top + qRound(blockBoundingRect(block).height());
+        ++blockNumber;
+    }
+}
+
+void CodeEditor::setReadOnlyStyle()
+{
+    QPalette p = palette();
+    p.setColor(QPalette::Active, QPalette::Base, QColor(QStringLiteral("#f5f5f5")));
+    p.setColor(QPalette::Inactive, QPalette::Base, QColor(QStringLiteral("#f5f5f5")));
+    p.setColor(QPalette::Disabled, QPalette::Base, QColor(240, 240, 240));
+    setPalette(p);
+}
+
+void CodeEditor::setEnabledHighlight(bool on)
+{
+    if (on == highlightEnabled)
+        return;
+    highlightEnabled = on;
+    if (on) {
+        highlightText();
+        connectHighlight();
+    } else {
+        disconnectHighlight();
+        setPlainText(toPlainText());
+    }
+}
+
+void CodeEditor::highlightText()
+{
+    const QString text = toPlainText();
+    if (text.isEmpty())
+        return;
+
+    // Every tab turns into four spaces: the cursor moves 3 further per tab.
+    int position = textCursor().position() + 3 * text.count(QLatin1Char('\t'));
+
+    QString html;
+    if (!highlightEngine->paragraphs(text, &html))
+        return; // no highlighter: the text stays as typed
+
+    disconnectHighlight();
+
+    // Undoing the user's last edit first and then replacing the whole
+    // document makes the replacement that edit's single undo step: every undo
+    // goes back one complete highlighted state.
+    QTextCursor cursor(document());
+    document()->undo(&cursor);
+    cursor.select(QTextCursor::Document);
+    cursor.insertHtml(html);
+
+    position = qBound(0, position, document()->characterCount() - 1);
+    cursor.setPosition(position);
+    setTextCursor(cursor);
+    emit changeCurPos();
+    connectHighlight();
+}
+
+QString CodeEditor::toHighlightText(QString text)
+{
+    return highlightEngine->oneLine(text);
+}
+
+LineNumberArea::LineNumberArea(CodeEditor* editor)
+    : QWidget(editor)
+    , codeEditor(editor)
+{
+}
+
+QSize LineNumberArea::sizeHint() const
+{
+    return QSize(codeEditor->lineNumberAreaWidth(), 0);
+}
+
+void LineNumberArea::paintEvent(QPaintEvent* event)
+{
+    codeEditor->lineNumberAreaPaintEvent(event);
+}

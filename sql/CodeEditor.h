@@ -1,0 +1,93 @@
+#pragma once
+
+#include <QPlainTextEdit>
+#include <QString>
+
+class QLabel;
+class QPaintEvent;
+class QResizeEvent;
+class QScriptEngine;
+class HighlightEngine;
+class LineNumberArea;
+
+/// Plain-text SQL editor with line numbers in its left margin and SQL
+/// colouring by highlight.js; also the statement viewer of the session,
+/// twin, comparison and archive views. GUI thread only.
+class CodeEditor : public QPlainTextEdit
+{
+    Q_OBJECT
+public:
+    explicit CodeEditor(QWidget* parent = nullptr);
+
+    /// Highlighting style sheet (hljs-* classes) of the theme, read again by
+    /// every editor construction; table delegates draw cells with it too.
+    static QString _css;
+    /// Path of the style sheet `_css` is read from.
+    static QString cssPath();
+    /// Reads the style sheet (up to its first zero byte) into `_css`; an
+    /// unreadable file leaves `_css` empty.
+    static void loadCss();
+
+    /// Width of the line number margin in pixels: digits of the block count
+    /// (at least one) times the width of "9", plus 3.
+    int lineNumberAreaWidth();
+    void lineNumberAreaPaintEvent(QPaintEvent* event);
+
+    /// Palette of the read-only statement viewers (callers also make the
+    /// editor read-only).
+    void setReadOnlyStyle();
+    /// Turns colouring on (rehighlights at once) or off (back to plain text).
+    void setEnabledHighlight(bool on);
+    bool isHighlightEnabled() const { return highlightEnabled; }
+
+    /// One-line highlighted HTML of `text` for table cells: line breaks as
+    /// spaces, double-dash comments removed; the escaped plain text when the
+    /// highlighter is not loaded.
+    QString toHighlightText(QString text);
+
+    /// The small corner label (hidden until an owner shows it).
+    QLabel* lengthLabelWidget() const { return lengthLabel; }
+    /// The highlighter this editor uses (shared by all editors).
+    HighlightEngine* highlighter() const { return highlightEngine; }
+
+signals:
+    /// Every cursor movement and every rehighlight.
+    void changeCurPos();
+
+public slots:
+    void updateLineNumberAreaWidth(int newBlockCount);
+    void updateLineNumberArea(const QRect& rect, int dy);
+    /// Replaces the document by its highlighted form, keeping the cursor in
+    /// place; one undo step goes back one highlighted state.
+    void highlightText();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void connectHighlight();
+    void disconnectHighlight();
+
+    LineNumberArea* lineNumberArea = nullptr;
+    QLabel* lengthLabel = nullptr;
+    /// The script engine holding highlight.js; belongs to the shared
+    /// highlighter, so loading costs once per program, not once per editor.
+    QScriptEngine* scriptEngine = nullptr;
+    bool highlightEnabled = true;
+    HighlightEngine* highlightEngine = nullptr;
+};
+
+/// Left margin of a CodeEditor; paints through its editor. GUI thread only.
+class LineNumberArea : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit LineNumberArea(CodeEditor* editor);
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    CodeEditor* codeEditor;
+};

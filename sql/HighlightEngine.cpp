@@ -1,0 +1,218 @@
+#include "HighlightEngine.h"
+
+#include "DataPaths.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QPointer>
+#include <QScriptEngine>
+#include <QScriptValueList>
+#include <QStringList>
+
+namespace {
+
+const QString commentOpen = QStringLiteral("<span class=\"hljs-comment\">--");
+const QString spanOpen = QStringLiteral("<span");
+const QString spanClose = QStringLiteral("</span>");
+
+bool isBlank(QChar c)
+{
+    return c.isSpace();
+}
+
+} // namespace
+
+HighlightEngine::HighlightEngine(const QString& scriptPath, QObject* parent)
+    : QObject(parent)
+    , engine(new QScriptEngine(this))
+    , cache(4 * 1024 * 1024)
+{
+    QFile file(scriptPath);
+    QString program;
+    if (file.open(QIODevice::ReadOnly))
+        program = QString::fromUtf8(file.readAll());
+    if (program.isEmpty())
+        return;
+    engine->evaluate(program, scriptPath, 1);
+    if (engine->hasUncaughtException()) {
+        engine->clearExceptions();
+        return;
+    }
+    hljsObject = engine->globalObject().property(QStringLiteral("hljs"));
+    highlightFunction = hljsObject.property(QStringLiteral("highlight"));
+    loaded = highlightFunction.isFunction();
+    // The grammar's regular expressions are compiled on first use: pay for
+    // that here rather than on the first statement shown.
+    QString warm;
+    if (loaded && !highlight(QStringLiteral("SELECT 1 FROM t WHERE a = 'b' -- c"), &warm))
+        loaded = false;
+}
+
+HighlightEngine::~HighlightEngine() = default;
+
+QString HighlightEngine::defaultScriptPath()
+{
+    return quarvelDataDir() + QStringLiteral("/highlight/highlight.pack.js");
+}
+
+HighlightEngine* HighlightEngine::shared()
+{
+    static QPointer<HighlightEngine> instance;
+    if (!instance)
+        instance = new HighlightEngine(defaultScriptPath(), QCoreApplication::instance());
+    return instance;
+}
+
+bool HighlightEngine::highlight(const QString& text, QString* html)
+{
+    if (!loaded)
+        return false;
+    // The text goes in as a string value, never as part of the script's
+    // source: nothing in a statement can break or alter the call.
+    const QScriptValue result = highlightFunction.call(
+        hljsObject, QScriptValueList() << QStringLiteral("sql") << text);
+    if (engine->hasUncaughtException()) {
+        engine->clearExceptions();
+        return false;
+    }
+    const QScriptValue value = result.property(QStringLiteral("value"));
+    if (!value.isString())
+        return false;
+    *html = value.toString();
+    return true;
+}
+
+QString HighlightEngine::expandTabs(const QString& text)
+{
+    QString out = text;
+    out.replace(QLatin1Char('\t'), QLatin1String("    "));
+    return out;
+}
+
+QString HighlightEngine::removeLineComments(const QString& html)
+{
+    if (!html.contains(commentOpen))
+        return html;
+    QString out;
+    out.reserve(html.size());
+    int pos = 0;
+    for (;;) {
+        const int start = html.indexOf(commentOpen, pos);
+        if (start < 0)
+            break;
+        // The comment's own span may hold nested spans (doc tags): find its
+        // matching end tag.
+        int depth = 1;
+        int scan = start + commentOpen.size();
+        int end = -1;
+        while (scan < html.size()) {
+            const int nextOpen = html.indexOf(spanOpen, scan);
+            const int nextClose = html.indexOf(spanClose, scan);
+            if (nextClose < 0)
+                break;
+            if (nextOpen >= 0 && nextOpen < nextClose) {
+                ++depth;
+                scan = nextOpen + spanOpen.size();
+                continue;
+            }
+            if (--depth == 0) {
+                end = nextClose + spanClose.size();
+                break;
+            }
+            scan = nextClose + spanClose.size();
+        }
+        if (end < 0)
+            end = html.size();
+        int before = start;
+        while (before > pos && isBlank(html.at(before - 1)))
+            --before;
+        while (end < html.size() && isBlank(html.at(end)))
+            ++end;
+        out += html.midRef(pos, before - pos);
+        out += QLatin1Char(' ');
+        pos = end;
+    }
+    out += html.midRef(pos);
+    return out;
+}
+
+QString HighlightEngine::oneLine(const QString& text)
+{
+    if (const QString* hit = cache.object(text))
+        return *hit;
+    QString html;
+    if (highlight(expandTabs(text), &html)) {
+        html.replace(QLatin1Char('\n'), QLatin1Char(' '));
+        html = removeLineComments(html);
+    } else {
+        html = expandTabs(text);
+        html.replace(QLatin1Char('\n'), QLatin1Char(' '));
+        html = html.toHtmlEscaped();
+    }
+    cache.insert(text, new QString(html), text.size() + html.size());
+    return html;
+}
+
+bool HighlightEngine::paragraphs(const QString& text, QString* result)
+{
+    QString html;
+    if (!highlight(expandTabs(text), &html))
+        return false;
+
+    // One paragraph per line, white space as non-breaking spaces. A span that
+    // runs over a line break (a block comment, a string) is closed before it
+    // and opened again after it, so each paragraph carries its own colouring.
+    // An empty line becomes an empty paragraph that keeps its height.
+    QString out;
+    out.reserve(html.size() * 2 + 16);
+    QString line;
+    bool lineHasText = false;
+    QStringList open;
+    auto endLine = [&]() {
+        if (lineHasText) {
+            out += QLatin1String("<p>");
+            out += line;
+            for (int i = 0; i < open.size(); ++i)
+                out += spanClose;
+            out += QLatin1String("</p>");
+        } else {
+            out += QLatin1String("<p style=\"-qt-paragraph-type:empty;\"></p>");
+        }
+        line.clear();
+        for (const QString& tag : qAsConst(open))
+            line += tag;
+        lineHasText = false;
+    };
+    int pos = 0;
+    const int n = html.size();
+    while (pos < n) {
+        const QChar c = html.at(pos);
+        if (c == QLatin1Char('<')) {
+            const int close = html.indexOf(QLatin1Char('>'), pos);
+            const int tagEnd = close < 0 ? n : close + 1;
+            const QString tag = html.mid(pos, tagEnd - pos);
+            if (tag.startsWith(spanClose)) {
+                if (!open.isEmpty())
+                    open.removeLast();
+            } else if (tag.startsWith(spanOpen)) {
+                open.append(tag);
+            }
+            line += tag;
+            pos = tagEnd;
+            continue;
+        }
+        if (c == QLatin1Char('\n')) {
+            endLine();
+        } else {
+            lineHasText = true;
+            if (c.isSpace())
+                line += QLatin1String("&nbsp;");
+            else
+                line += c;
+        }
+        ++pos;
+    }
+    endLine();
+    *result = out;
+    return true;
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QCache>
+#include <QObject>
+#include <QScriptValue>
+#include <QString>
+
+class QScriptEngine;
+
+/// highlight.js with its SQL grammar, loaded once into a script engine, and
+/// the two forms the program shows statements in: the editor's paragraphs
+/// and the one-line cell form. GUI thread only (the script engine is not
+/// thread-safe).
+class HighlightEngine : public QObject
+{
+    Q_OBJECT
+public:
+    /// Loads the pack at `scriptPath`. A missing or broken pack leaves the
+    /// engine unloaded: every call then falls back to plain text.
+    explicit HighlightEngine(const QString& scriptPath, QObject* parent = nullptr);
+    ~HighlightEngine() override;
+
+    /// The engine every editor shares, loaded from
+    /// quarvelDataDir() + "/highlight/highlight.pack.js" on first use and owned
+    /// by the application object.
+    static HighlightEngine* shared();
+    /// Path of the pack `shared()` loads.
+    static QString defaultScriptPath();
+
+    bool isLoaded() const { return loaded; }
+    QScriptEngine* scriptEngine() const { return engine; }
+
+    /// hljs' HTML for `text` (SQL), spans with "hljs-" classes, text escaped
+    /// for HTML. False, with `html` untouched, when the highlighter is not
+    /// loaded or did not return a string.
+    bool highlight(const QString& text, QString* html);
+
+    /// The one-line HTML of a statement for table cells: tabs as four spaces,
+    /// line breaks as one space, double-dash comments removed. Without a
+    /// highlighter, the same text escaped for HTML. Recent results are cached.
+    QString oneLine(const QString& text);
+
+    /// The editor's form of `text`: one paragraph per line, white space kept
+    /// as non-breaking spaces, empty paragraphs that keep their height.
+    /// False when the text could not be highlighted.
+    bool paragraphs(const QString& text, QString* html);
+
+    /// Tabs replaced by four spaces, as the highlighter sees the text.
+    static QString expandTabs(const QString& text);
+    /// Removes every "<span class="hljs-comment">--...</span>" (nested spans
+    /// included) together with the white space around it, leaving one space.
+    static QString removeLineComments(const QString& html);
+
+    /// Number of one-line results kept (by total characters) and dropped.
+    void setCacheLimit(int characters) { cache.setMaxCost(characters); }
+    void clearCache() { cache.clear(); }
+
+private:
+    QScriptEngine* engine = nullptr;
+    QScriptValue hljsObject;
+    QScriptValue highlightFunction;
+    bool loaded = false;
+    QCache<QString, QString> cache;
+};
