@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QList>
 #include <QMap>
 #include <QObject>
 #include <QString>
@@ -38,6 +39,21 @@ public:
     /// The table's colour for `key`; `def` when the key is absent or its text
     /// is not a colour.
     static QColor color(const QMap<QString, QString>& table, const QString& key, const QString& def);
+
+    /// One colour the program looks up: its group element ("statistics_graph",
+    /// ... or "general" for an entry directly under the root), key and the
+    /// default its callers give.
+    struct Colour
+    {
+        QString group;
+        QString key;
+        QString def;
+    };
+    /// Every colour the program looks up, with its default.
+    static const QList<Colour>& knownColours();
+    /// The table filled from group element `group` ("general": rootEntries);
+    /// nullptr for an unknown group.
+    const QMap<QString, QString>* table(const QString& group) const;
 
     /// Folder of the theme (theme.xml and highlight.css), without a trailing slash.
     static QString themeDir();
