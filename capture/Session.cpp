@@ -1,0 +1,136 @@
+#include "Session.h"
+
+#include <QMetaType>
+#include <QTextCodec>
+#include <QThread>
+
+#include <cmath>
+
+#include "ThreadHandler.h"
+#include "ThreadSession.h"
+
+static int roundHalfUp(double v)
+{
+    return int(std::floor(v + 0.5));
+}
+
+Session::Session(int socketDescriptor, Settings* settings, QObject* parent)
+    : QObject(parent)
+{
+    decoder = new ThreadHandler(nullptr);
+    decoder->moveToThread(decoder);
+    qRegisterMetaType<QList<QVariantList>>("QList<QVariantList>");
+
+    connect(decoder, &ThreadHandler::startSession, this, &Session::onStartSession, Qt::QueuedConnection);
+    connect(decoder, &ThreadHandler::newQueries, this, &Session::onNewQueries, Qt::QueuedConnection);
+    connect(decoder, &ThreadHandler::newDbName, this, &Session::onNewDbName);
+    connect(decoder, &ThreadHandler::disconnectDb, this, &Session::disconnectDB);
+
+    relay = new ThreadSession(socketDescriptor, settings, nullptr);
+    relay->moveToThread(relay);
+    connect(relay, &ThreadSession::clientData, decoder, &ThreadHandler::handlerClient, Qt::QueuedConnection);
+    connect(relay, &ThreadSession::mysqlData, decoder, &ThreadHandler::handlerMysql, Qt::QueuedConnection);
+    connect(relay, &ThreadSession::disconnectSession, decoder, &ThreadHandler::onDisconnectSession);
+
+    decoder->start(QThread::InheritPriority);
+    relay->start(QThread::InheritPriority);
+}
+
+Session::Session(QObject* parent)
+    : QObject(parent)
+{
+}
+
+Session::~Session()
+{
+    // Relay first: its last signals go to the decoder, whose loop then ends.
+    if (relay) {
+        if (relay->isRunning())
+            QMetaObject::invokeMethod(relay, "stop", Qt::QueuedConnection);
+        relay->quit();
+        relay->wait();
+        delete relay;
+    }
+    if (decoder) {
+        decoder->quit();
+        decoder->wait();
+        delete decoder;
+    }
+}
+
+void Session::stop()
+{
+    if (relay)
+        QMetaObject::invokeMethod(relay, "stop", Qt::QueuedConnection);
+}
+
+void Session::onStartSession(QDateTime datetimeStart, QString userName, QString dbName, bool auth)
+{
+    data = new SessionData;
+    data->startedAt = datetimeStart;
+    data->userName = userName;
+    data->authenticated = auth;
+    if (!dbName.isEmpty()) {
+        data->dbName = dbName;
+        currentDb = dbName;
+    }
+    emit add(data);
+}
+
+void Session::onNewQueries(QList<QVariantList> queries)
+{
+    if (!data || queries.isEmpty())
+        return;
+    const uint indexQuery = uint(data->queries.size());
+    bool raisedMax = false;
+    for (const QVariantList& tuple : queries) {
+        Query* q = QueryLog::fromTuple(tuple, data->codec);
+        q->percentOfMax = roundHalfUp(q->durationMs / maxDurationMs * 100.0);
+        data->queries.append(q);
+        totalDurationMs += q->durationMs;
+        data->rowsTotal += q->rows;
+        data->responseKbTotal += q->responseKb;
+        data->requestKbTotal += q->requestKb;
+        if (q->durationMs > maxDurationMs) {
+            maxDurationMs = q->durationMs;
+            raisedMax = true;
+        }
+        if (!q->isError) {
+            const QString db = QueryLog::useTarget(q->text);
+            if (!db.isNull())
+                currentDb = db;
+            const QString charset = QueryLog::setNamesCharset(q->text);
+            if (!charset.isNull())
+                data->codec = QueryLog::codecForCharset(charset);
+        }
+        q->dbName = currentDb;
+    }
+    for (Query* q : qAsConst(data->queries)) {
+        if (totalDurationMs != 0.0)
+            q->shareOfTotal = float(q->durationMs / totalDurationMs * 100.0);
+        if (raisedMax)
+            q->percentOfMax = roundHalfUp(q->durationMs / maxDurationMs * 100.0);
+    }
+    emit newQueries(data->id, indexQuery, uint(queries.size()));
+}
+
+void Session::onNewDbName(QString dbName)
+{
+    currentDb = dbName;
+    if (!data)
+        return;
+    if (data->dbName.isEmpty())
+        data->dbName = dbName;
+    emit setDbName(data->id, data->dbName, dbName);
+}
+
+void Session::disconnectDB(QTime time)
+{
+    if (data)
+        data->duration = time;
+    if (relay)
+        relay->quit();
+    if (decoder)
+        decoder->quit();
+    emit close(data ? data->id : 0);
+}
