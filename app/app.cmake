@@ -1,0 +1,37 @@
+# Dialogs of the application frame and the desktop executable.
+# Included from app/CMakeLists.txt.
+
+add_library(appdialogs STATIC
+    ${CMAKE_CURRENT_LIST_DIR}/ProfilesDialog.cpp ${CMAKE_CURRENT_LIST_DIR}/ProfilesDialog.h
+    ${CMAKE_CURRENT_LIST_DIR}/InterPassDialog.cpp ${CMAKE_CURRENT_LIST_DIR}/InterPassDialog.h
+    ${CMAKE_CURRENT_LIST_DIR}/SettingsDialog.cpp ${CMAKE_CURRENT_LIST_DIR}/SettingsDialog.h
+    ${CMAKE_CURRENT_LIST_DIR}/forms/ProfilesDialog.ui
+    ${CMAKE_CURRENT_LIST_DIR}/forms/InterPassDialog.ui
+    ${CMAKE_CURRENT_LIST_DIR}/forms/SettingsDialog.ui)
+target_include_directories(appdialogs PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+target_link_libraries(appdialogs PUBLIC settings i18n resources Qt5::Widgets Qt5::Sql)
+set_target_properties(appdialogs PROPERTIES AUTOUIC_SEARCH_PATHS "${CMAKE_CURRENT_LIST_DIR}/forms")
+
+add_executable(quarvel ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
+install(TARGETS quarvel)
+
+# The main window (library `ui`, configured later) opens these dialogs, and the
+# single-instance guard may be declared further down in this folder: link both
+# once every folder has been read.
+function(quarvel_link_app)
+  if(TARGET ui)
+    get_target_property(_type ui TYPE)
+    if(_type STREQUAL "INTERFACE_LIBRARY")
+      target_link_libraries(ui INTERFACE appdialogs)
+    else()
+      target_link_libraries(ui PUBLIC appdialogs)
+    endif()
+  endif()
+  set(_libs ui appdialogs capture settings i18n resources Qt5::Widgets Qt5::Sql Qt5::Network)
+  if(TARGET singleinstance)
+    list(APPEND _libs singleinstance)
+    target_compile_definitions(quarvel PRIVATE QUARVEL_HAVE_SINGLEINSTANCE=1)
+  endif()
+  target_link_libraries(quarvel PRIVATE ${_libs})
+endfunction()
+cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL quarvel_link_app)

@@ -1,0 +1,199 @@
+// Entry point of the desktop program: builds the object graph on the stack,
+// wires the signals no single class owns, runs the event loop and tears
+// everything down in reverse order.
+//
+// Exit codes: 0 another instance runs, 15 no usable language file,
+// 20 the connection-profile dialog was closed without a profile, otherwise
+// the event loop's result.
+//
+// Test hook: when QUARVEL_TEST_AUTOCLOSE is set, the start-up dialogs are
+// closed by themselves once shown, so that a test can drive the start-up
+// without a display server: "settings=accept|reject" and
+// "profiles=accept|reject", comma-separated (e.g. "settings=reject,profiles=reject").
+// The program prints "dialog <objectName>" to standard error when it closes one.
+// Nothing else reads the variable.
+
+#include "MainWindow.h"
+#include "ProfilesDialog.h"
+#include "ProxyServer.h"
+#include "Settings.h"
+#include "SingleInstance.h"
+#include "StyleEngine.h"
+#include "languageEngine.h"
+#include "MngrSessions.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDialog>
+#include <QTextCodec>
+#include <QTimer>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+/// Closes `dialog` with `action` ("accept" or "reject") once the event loop of
+/// its exec() runs; used only by the QUARVEL_TEST_AUTOCLOSE hook.
+void scheduleAutoClose(QDialog* dialog, const QString& name)
+{
+    const QString spec = QString::fromLocal8Bit(qgetenv("QUARVEL_TEST_AUTOCLOSE"));
+    if (spec.isEmpty())
+        return;
+    QString action;
+    for (const QString& part : spec.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const QStringList kv = part.split(QLatin1Char('='));
+        if (kv.size() == 2 && kv.at(0).trimmed() == name)
+            action = kv.at(1).trimmed();
+    }
+    if (action.isEmpty())
+        return;
+    QTimer::singleShot(0, dialog, [dialog, action]() {
+        std::fprintf(stderr, "dialog %s %s\n", qPrintable(dialog->objectName()), qPrintable(action));
+        std::fflush(stderr);
+        if (action == QLatin1String("accept"))
+            dialog->accept();
+        else
+            dialog->reject();
+    });
+}
+
+/// The hook for dialogs opened by the main window (the settings dialog):
+/// closes the first modal dialog that appears.
+void autoCloseNextModal(const QString& name)
+{
+    const QString spec = QString::fromLocal8Bit(qgetenv("QUARVEL_TEST_AUTOCLOSE"));
+    if (!spec.contains(name + QLatin1Char('=')))
+        return;
+    auto* poll = new QTimer(qApp);
+    poll->setInterval(20);
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, name]() {
+        if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            poll->stop();
+            poll->deleteLater();
+            scheduleAutoClose(dialog, name);
+        }
+    });
+    poll->start();
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    // 1. C strings are UTF-8 (QString::fromUtf8 is Qt 5's default for literals);
+    //    keep the locale codec UTF-8 too, as the program's texts assume it.
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
+
+    // 2. The application object and the single-instance guard. The guard
+    //    decides before anything is read or written.
+    auto app = std::make_unique<QApplication>(argc, argv);
+    auto guard = std::make_unique<SingleInstance>(QStringLiteral("quarvel"));
+    if (guard->isRunning()) {
+        guard.reset();
+        app.reset();
+        return 0;
+    }
+
+    // 3.
+    app->setStyleSheet(QStringLiteral(
+        "QTableView {selection-background-color: #9cceff; selection-color: #000000}"));
+    // 4. Qt 5 finds its own plug-ins; the old location does no harm.
+    QCoreApplication::addLibraryPath(QStringLiteral("/usr/lib/plugins/"));
+    // 5.
+    QCoreApplication::setApplicationName(QStringLiteral("Quarvel"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Tessam"));
+
+    // 6. Load settings.ini and write [General] back (creates it on a first run).
+    auto settings = std::make_unique<Settings>();
+    settings->saveGeneral();
+
+    // 7.
+    auto lang = std::make_unique<languageEngine>(settings.get());
+    if (!lang->loadLanguage(lang->currentLanguage)) {
+        lang.reset();
+        settings.reset();
+        guard.reset();
+        app.reset();
+        return 15;
+    }
+    // 8.
+    QObject::connect(settings.get(), &Settings::changeLanguage, lang.get(),
+                     &languageEngine::changeLanguage);
+
+    // 9.
+    auto mngr = std::make_unique<MngrSessions>(settings.get());
+    auto style = std::make_unique<StyleEngine>();
+    auto window = std::make_unique<MainWindow>(lang.get(), style.get(), settings.get(), mngr.get(),
+                                               QApplication::clipboard());
+
+    // 10.
+    if (settings->StayOnTop)
+        window->setWindowFlags(window->windowFlags() | Qt::WindowStaysOnTopHint);
+    // 11.
+    window->show();
+
+    // 12. First run: the general options before anything else.
+    if (!settings->existsFile()) {
+        autoCloseNextModal(QStringLiteral("settings"));
+        window->onClickSettingsBtn();
+    }
+
+    // 13.
+    auto profiles = std::make_unique<ProfilesDialog>(settings.get(), lang.get(), window.get());
+    scheduleAutoClose(profiles.get(), QStringLiteral("profiles"));
+    const int chosen = profiles->exec();
+    if (chosen != QDialog::Accepted) {
+        profiles.reset();
+        window.reset();
+        style.reset();
+        mngr.reset();
+        lang.reset();
+        settings.reset();
+        guard.reset();
+        app.reset();
+        return 20;
+    }
+
+    // 14.
+    window->settingsUpdate();
+    QCoreApplication::setApplicationVersion(MainWindow::_version);
+    QObject::connect(guard.get(), &SingleInstance::activated, window.get(), [w = window.get()]() {
+        w->setWindowState((w->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+        w->raise();
+        w->activateWindow();
+    });
+
+    // 15. The proxy (listening at once with AlwaysTunneling) and its wiring.
+    auto proxy = std::make_unique<ProxyServer>(settings.get(), mngr.get(), lang.get());
+    QObject::connect(proxy.get(), &ProxyServer::updateStatSignal, window.get(),
+                     &MainWindow::serverStatisticUpdate);
+    QObject::connect(window.get(), &MainWindow::startBtnPress, proxy.get(), &ProxyServer::startProxy);
+    QObject::connect(window.get(), &MainWindow::stopBtnPress, proxy.get(), &ProxyServer::stopProxy);
+    QObject::connect(proxy.get(), &ProxyServer::serverStateChanged, window.get(),
+                     &MainWindow::onServerStateChanged);
+    window->setProxy(proxy.get());
+
+    // 16.
+    if (settings->AutoStart)
+        window->onClickStartBtn();
+
+    // 17. SQL tabs run on the proxy's statistics connection: setProxy() above
+    //     made the window take it from the proxy for every new SQL tab.
+
+    // 18. The update check is not wired yet; CheckUpdate has no effect.
+
+    // 19.
+    const int result = app->exec();
+
+    proxy.reset();
+    profiles.reset();
+    window.reset();
+    style.reset();
+    mngr.reset();
+    lang.reset();
+    settings.reset();
+    guard.reset();
+    app.reset();
+    return result;
+}

@@ -1,0 +1,135 @@
+#pragma once
+
+#include <QList>
+#include <QSqlDatabase>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+#include <QWidget>
+
+namespace Ui {
+class MainWindow;
+}
+class MngrSessions;
+class PlotterMoved;
+class ProxyServer;
+class QClipboard;
+class QCloseEvent;
+class Settings;
+class StatisticsPage;
+class StyleEngine;
+class TableButtonDelegate;
+class languageEngine;
+
+/// The program's only top-level window: toolbar, main tab bar with the
+/// statistics, flow and sessions pages, start/stop of capture and the
+/// profile and settings dialogs. Its class-wide pointers let every other
+/// window reach the shared objects. GUI thread only.
+class MainWindow : public QWidget
+{
+    Q_OBJECT
+public:
+    MainWindow(languageEngine* le, StyleEngine* se, Settings* settings, MngrSessions* mngr,
+               QClipboard* clipboard, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    static languageEngine* _le;
+    static StyleEngine* _se;
+    static Settings* _settings;
+    static MngrSessions* _mngr;
+    static QClipboard* _clipboard;
+    static MainWindow* _singleton;
+    /// The session archive's connection.
+    static QSqlDatabase _db;
+    /// Application version, "4.1.1".
+    static QString _version;
+    /// Word size reported by the update check.
+    static const int _bits = 32;
+
+    /// Statement text helpers shared by every list and log.
+    /// Runs of CR/LF become one space.
+    static QString recQuery(QString text);
+    /// Runs of spaces, CR and LF become one space.
+    static QString remRN(QString text);
+    /// Tool-tip form: lines of 80 characters, at most ten, "[...]" after more.
+    static QString toTooltipStr(QString text);
+    /// One-line highlighted HTML of a statement.
+    static QString toHighlightText(QString text);
+
+    /// Takes the proxy's failure reports (message boxes with the window as
+    /// parent), its requests to stop capture and to choose a profile, and its
+    /// statistics connection for the SQL tabs.
+    void setProxy(ProxyServer* proxy);
+    /// The statistics connection of the proxy (invalid before setProxy()).
+    QSqlDatabase sqlDatabase() const;
+
+    StatisticsPage* statisticsPage() const;
+    Ui::MainWindow* form() const { return ui; }
+    bool isCapturing() const { return capturing; }
+
+    /// Statements seen since the last clear-all, with their rows and sizes.
+    quint32 queryCount = 0;
+    quint32 rowsSeen = 0;
+    float responseKbSeen = 0;
+    float requestKbSeen = 0;
+    quint32 errorConnections = 0;
+    quint32 errorQueries = 0;
+
+signals:
+    void startBtnPress();
+    void stopBtnPress();
+    void changedProfileSettings();
+
+public slots:
+    /// Start/stop toggle of capture.
+    void onClickStartBtn();
+    /// Runs the general settings dialog and applies its options.
+    void onClickSettingsBtn();
+    /// One poll of the server's statistics; ignored while not capturing.
+    void serverStatisticUpdate(QString uptime, QList<double> params, QList<double> paramsFlow,
+                               QList<double> paramsGraph, QString version);
+    /// A batch of statements of the session at list position `index`.
+    void newQueries(uint index, uint indexQuery, uint count);
+    void addSession(uint index);
+    void closeSession(uint index);
+    void setDbName(ulong id, QString name);
+    void removeSession(ulong id);
+    /// Shows the current profile on the statistics page.
+    void settingsUpdate();
+    /// Runs the profiles dialog; an accepted profile restarts capture with it.
+    void on_profilesBtn_clicked();
+    void onServerStateChanged(bool state);
+
+private slots:
+    void changeLanguage();
+    void copyToClipboard(QString text);
+    /// Profiler graphs: sessions, statements and Kb per second (every second).
+    void updateProfilerGraphs();
+    void showProxyError(QString title, QString text);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void createGraphics();
+    void createTables();
+    void subscribe(bool on);
+    void showProfilerCounters();
+
+    Ui::MainWindow* ui;
+    bool capturing = false;
+    PlotterMoved* serverPlotter = nullptr;
+    PlotterMoved* flowPlotter = nullptr;
+    QStringList startStopText{QStringLiteral("Start"), QStringLiteral("Stop")};
+    QString noDataText{QStringLiteral("None")};
+    QStringList stateText{QStringLiteral("Running"), QStringLiteral("Stopped")};
+    QStringList yesNoText{QStringLiteral("Yes"), QStringLiteral("No")};
+    QString performedText;
+    ProxyServer* proxy = nullptr;
+    QTimer graphTimer;
+    QList<double> previousTotals{0.0, 0.0, 0.0};
+    QList<TableButtonDelegate*> serverBarDelegates;
+    QList<TableButtonDelegate*> profilerBarDelegates;
+    int filterMode = 0;
+    QString filterKeyword;
+};
