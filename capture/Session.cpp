@@ -20,6 +20,7 @@ Session::Session(int socketDescriptor, Settings* settings, QObject* parent)
     decoder = new ThreadHandler(nullptr);
     decoder->moveToThread(decoder);
     qRegisterMetaType<QList<QVariantList>>("QList<QVariantList>");
+    qRegisterMetaType<SessionData*>("SessionData*");
 
     connect(decoder, &ThreadHandler::startSession, this, &Session::onStartSession, Qt::QueuedConnection);
     connect(decoder, &ThreadHandler::newQueries, this, &Session::onNewQueries, Qt::QueuedConnection);
@@ -39,6 +40,7 @@ Session::Session(int socketDescriptor, Settings* settings, QObject* parent)
 Session::Session(QObject* parent)
     : QObject(parent)
 {
+    qRegisterMetaType<SessionData*>("SessionData*");
 }
 
 Session::~Session()

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QList>
+#include <QMetaType>
 #include <QString>
 #include <QTime>
 #include <QVariantList>
@@ -46,6 +47,8 @@ struct SessionData
     QTextCodec* codec = nullptr;   ///< decodes statement bytes; "utf8" at start, changed by SET NAMES
     QList<Query*> queries;         ///< the log, in the order the statements were answered
 };
+
+Q_DECLARE_METATYPE(SessionData*)
 
 /// Helpers that turn the decoder's query tuples into records. GUI thread only.
 namespace QueryLog {
