@@ -43,6 +43,7 @@ enum : quint8 {
     COM_FIELD_LIST = 0x04,
     COM_STATISTICS = 0x09,
     COM_PROCESS_INFO = 0x0A,
+    COM_PING = 0x0E,
     COM_CHANGE_USER = 0x11,
     COM_BINLOG_DUMP = 0x12,
     COM_STMT_PREPARE = 0x16,

@@ -1,0 +1,172 @@
+#pragma once
+
+// Builders of MySQL client/server traffic for the decoder tests.
+
+#include "MysqlProtocol.h"
+
+#include <QByteArray>
+#include <QList>
+
+#include <zlib.h>
+#include <zstd.h>
+
+namespace wire {
+
+inline QByteArray le(quint64 v, int n)
+{
+    QByteArray b;
+    for (int i = 0; i < n; ++i)
+        b.append(char((v >> (8 * i)) & 0xFF));
+    return b;
+}
+
+inline QByteArray lenenc(quint64 v)
+{
+    if (v < 0xFB)
+        return le(v, 1);
+    if (v < 0x10000)
+        return QByteArray(1, char(0xFC)) + le(v, 2);
+    if (v < 0x1000000)
+        return QByteArray(1, char(0xFD)) + le(v, 3);
+    return QByteArray(1, char(0xFE)) + le(v, 8);
+}
+
+inline QByteArray lenencStr(const QByteArray& s) { return lenenc(quint64(s.size())) + s; }
+
+/// One logical packet with its header(s); payloads of 16 MiB and more are
+/// split into 0xFFFFFF-long packets and a final shorter one.
+inline QByteArray packet(const QByteArray& payload, quint8 seq)
+{
+    QByteArray out;
+    int off = 0;
+    for (;;) {
+        const int n = qMin(payload.size() - off, int(mysql::MaxPacketPayload));
+        out += le(quint64(n), 3);
+        out += char(seq++);
+        out += payload.mid(off, n);
+        off += n;
+        if (n < int(mysql::MaxPacketPayload))
+            return out;
+    }
+}
+
+inline QByteArray okPayload(quint16 status = 0x0002, quint64 affected = 0, char header = 0x00)
+{
+    return QByteArray(1, header) + lenenc(affected) + lenenc(0) + le(status, 2) + le(0, 2);
+}
+inline QByteArray eofPayload(quint16 status = 0x0002) { return QByteArray(1, char(0xFE)) + le(0, 2) + le(status, 2); }
+inline QByteArray errPayload(quint16 code, const QByteArray& msg)
+{
+    return QByteArray(1, char(0xFF)) + le(code, 2) + "#HY000" + msg;
+}
+inline QByteArray columnDef(const QByteArray& name)
+{
+    return lenencStr("def") + lenencStr("shop") + lenencStr("t") + lenencStr("t") + lenencStr(name) + lenencStr(name)
+        + lenenc(0x0C) + le(33, 2) + le(255, 4) + char(0xFD) + le(0, 2) + char(0) + le(0, 2);
+}
+inline QByteArray row(const QList<QByteArray>& values)
+{
+    QByteArray r;
+    for (const QByteArray& v : values)
+        r += lenencStr(v);
+    return r;
+}
+
+/// A text result set (packets with headers from `seq` on) and the sum of its
+/// row payload lengths.
+struct ResultSet
+{
+    QByteArray bytes;
+    quint64 rowBytes = 0;
+    quint8 nextSeq = 0;
+};
+inline ResultSet resultSet(int columns, const QList<QList<QByteArray>>& rows, bool deprecateEof,
+                           quint16 endStatus = 0x0002, quint8 seq = 1)
+{
+    ResultSet rs;
+    rs.bytes += packet(lenenc(quint64(columns)), seq++);
+    for (int c = 0; c < columns; ++c)
+        rs.bytes += packet(columnDef("c" + QByteArray::number(c)), seq++);
+    if (!deprecateEof)
+        rs.bytes += packet(eofPayload(), seq++);
+    for (const auto& r : rows) {
+        const QByteArray p = row(r);
+        rs.bytes += packet(p, seq++);
+        rs.rowBytes += quint64(p.size());
+    }
+    rs.bytes += packet(deprecateEof ? okPayload(endStatus, 0, char(0xFE)) : eofPayload(endStatus), seq++);
+    rs.nextSeq = seq;
+    return rs;
+}
+
+inline QByteArray greeting(quint32 caps, const QByteArray& version = "10.6.12-MariaDB", quint32 extCaps = 0)
+{
+    QByteArray p(1, char(0x0A));
+    p += version + '\0';
+    p += le(42, 4) + QByteArray(8, 'a') + '\0';
+    p += le(caps & 0xFFFF, 2) + char(33) + le(0x0002, 2) + le(caps >> 16, 2) + char(21);
+    p += QByteArray(6, '\0') + le(extCaps, 4);
+    p += QByteArray(12, 'b') + '\0' + "mysql_native_password" + '\0';
+    return packet(p, 0);
+}
+
+constexpr quint32 BaseCaps = mysql::CLIENT_PROTOCOL_41 | mysql::CLIENT_SECURE_CONNECTION | mysql::CLIENT_PLUGIN_AUTH
+    | mysql::CLIENT_PLUGIN_AUTH_LENENC_CLIENT_DATA | mysql::CLIENT_LONG_PASSWORD;
+
+/// Handshake response (seq 1).
+inline QByteArray handshake(quint32 caps, const QByteArray& user, const QByteArray& auth, const QByteArray& db = {},
+                            quint32 extCaps = 0)
+{
+    if (!db.isEmpty())
+        caps |= mysql::CLIENT_CONNECT_WITH_DB;
+    QByteArray p = le(caps, 4) + le(16 << 20, 4) + char(33) + QByteArray(19, '\0') + le(extCaps, 4);
+    p += user + '\0';
+    if (caps & mysql::CLIENT_PLUGIN_AUTH_LENENC_CLIENT_DATA)
+        p += lenencStr(auth);
+    else if (caps & mysql::CLIENT_SECURE_CONNECTION)
+        p += char(auth.size()) + auth;
+    else
+        p += auth + '\0';
+    if (!db.isEmpty())
+        p += db + '\0';
+    if (caps & mysql::CLIENT_PLUGIN_AUTH)
+        p += QByteArray("mysql_native_password") + '\0';
+    return packet(p, 1);
+}
+
+inline QByteArray command(quint8 cmd, const QByteArray& arg, quint8 seq = 0)
+{
+    return packet(QByteArray(1, char(cmd)) + arg, seq);
+}
+inline QByteArray query(const QByteArray& text) { return command(mysql::COM_QUERY, text); }
+
+enum class Algo { Zlib, Zstd, Raw };
+
+/// Wraps packets into compressed frames of at most `frameSize` uncompressed bytes each.
+inline QByteArray compress(const QByteArray& packets, Algo algo, quint8 seq = 0, int frameSize = 1 << 20)
+{
+    QByteArray out;
+    for (int off = 0; off < packets.size(); off += frameSize) {
+        const QByteArray part = packets.mid(off, frameSize);
+        QByteArray payload;
+        quint32 ulen = quint32(part.size());
+        if (algo == Algo::Raw) {
+            payload = part;
+            ulen = 0;
+        } else if (algo == Algo::Zlib) {
+            uLongf n = compressBound(uLong(part.size()));
+            payload.resize(int(n));
+            ::compress(reinterpret_cast<Bytef*>(payload.data()), &n, reinterpret_cast<const Bytef*>(part.constData()),
+                       uLong(part.size()));
+            payload.resize(int(n));
+        } else {
+            payload.resize(int(ZSTD_compressBound(size_t(part.size()))));
+            const size_t n = ZSTD_compress(payload.data(), size_t(payload.size()), part.constData(), size_t(part.size()), 3);
+            payload.resize(int(n));
+        }
+        out += le(quint64(payload.size()), 3) + char(seq++) + le(ulen, 3) + payload;
+    }
+    return out;
+}
+
+} // namespace wire
