@@ -4,6 +4,7 @@
 #include "HighlightEngine.h"
 
 #include <QFile>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QScrollBar>
@@ -58,6 +59,7 @@ CodeEditor::CodeEditor(QWidget* parent)
     setTabStopDistance(QFontMetricsF(font).horizontalAdvance(QStringLiteral("0000")));
 
     document()->setUndoRedoEnabled(true);
+    resetHistory();
 
     connect(this, &QPlainTextEdit::blockCountChanged, this, &CodeEditor::updateLineNumberAreaWidth);
     connect(this, &QPlainTextEdit::updateRequest, this, &CodeEditor::updateLineNumberArea);
@@ -145,6 +147,37 @@ void CodeEditor::setReadOnlyStyle()
     setPalette(p);
 }
 
+bool CodeEditor::ownHistory() const
+{
+    return highlightEnabled && highlightEngine->isLoaded();
+}
+
+void CodeEditor::resetHistory()
+{
+    history.clear();
+    historyIndex = -1;
+    // While highlighting replaces the whole document on every change, the
+    // document's own undo stack would hold the replacements, not the user's
+    // steps: the editor keeps the highlighted states itself instead.
+    document()->setUndoRedoEnabled(!ownHistory());
+    if (ownHistory())
+        record(toPlainText(), textCursor().position());
+}
+
+void CodeEditor::record(const QString& text, int position)
+{
+    while (history.size() > historyIndex + 1)
+        history.removeLast();
+    if (historyIndex >= 0 && history.at(historyIndex).text == text) {
+        history[historyIndex].position = position;
+        return;
+    }
+    history.append(State{text, position});
+    if (history.size() > maxHistory)
+        history.removeFirst();
+    historyIndex = history.size() - 1;
+}
+
 void CodeEditor::setEnabledHighlight(bool on)
 {
     if (on == highlightEnabled)
@@ -153,40 +186,104 @@ void CodeEditor::setEnabledHighlight(bool on)
     if (on) {
         highlightText();
         connectHighlight();
+        resetHistory();
     } else {
         disconnectHighlight();
-        setPlainText(toPlainText());
+        const QString text = toPlainText();
+        setCurrentCharFormat(QTextCharFormat());
+        setPlainText(text);
+        resetHistory();
     }
+}
+
+void CodeEditor::replaceDocument(const QString& html, int position)
+{
+    disconnectHighlight();
+    QTextCursor cursor(document());
+    cursor.select(QTextCursor::Document);
+    if (html.isEmpty())
+        cursor.removeSelectedText();
+    else
+        cursor.insertHtml(html);
+    position = qBound(0, position, document()->characterCount() - 1);
+    cursor.setPosition(position);
+    setTextCursor(cursor);
+    emit changeCurPos();
+    if (highlightEnabled)
+        connectHighlight();
 }
 
 void CodeEditor::highlightText()
 {
     const QString text = toPlainText();
-    if (text.isEmpty())
+    if (text.isEmpty()) {
+        // Nothing to colour; the empty text is still a state to go back from.
+        if (ownHistory())
+            record(text, 0);
         return;
+    }
 
-    // Every tab turns into four spaces: the cursor moves 3 further per tab.
-    int position = textCursor().position() + 3 * text.count(QLatin1Char('\t'));
+    // Every tab turns into four spaces: the cursor moves 3 further per tab
+    // in front of it, so it stays behind the same character.
+    int position = textCursor().position();
+    position += 3 * text.leftRef(position).count(QLatin1Char('\t'));
 
     QString html;
     if (!highlightEngine->paragraphs(text, &html))
         return; // no highlighter: the text stays as typed
 
-    disconnectHighlight();
+    replaceDocument(html, position);
+    if (ownHistory())
+        record(HighlightEngine::expandTabs(text), textCursor().position());
+}
 
-    // Undoing the user's last edit first and then replacing the whole
-    // document makes the replacement that edit's single undo step: every undo
-    // goes back one complete highlighted state.
-    QTextCursor cursor(document());
-    document()->undo(&cursor);
-    cursor.select(QTextCursor::Document);
-    cursor.insertHtml(html);
+void CodeEditor::restore(const State& state)
+{
+    QString html;
+    if (!state.text.isEmpty() && !highlightEngine->paragraphs(state.text, &html))
+        return;
+    replaceDocument(html, state.position);
+}
 
-    position = qBound(0, position, document()->characterCount() - 1);
-    cursor.setPosition(position);
-    setTextCursor(cursor);
-    emit changeCurPos();
-    connectHighlight();
+void CodeEditor::undo()
+{
+    if (!ownHistory()) {
+        QPlainTextEdit::undo();
+        return;
+    }
+    if (historyIndex <= 0)
+        return;
+    --historyIndex;
+    restore(history.at(historyIndex));
+}
+
+void CodeEditor::redo()
+{
+    if (!ownHistory()) {
+        QPlainTextEdit::redo();
+        return;
+    }
+    if (historyIndex + 1 >= history.size())
+        return;
+    ++historyIndex;
+    restore(history.at(historyIndex));
+}
+
+void CodeEditor::keyPressEvent(QKeyEvent* event)
+{
+    if (ownHistory() && !isReadOnly()) {
+        if (event->matches(QKeySequence::Undo)) {
+            undo();
+            event->accept();
+            return;
+        }
+        if (event->matches(QKeySequence::Redo)) {
+            redo();
+            event->accept();
+            return;
+        }
+    }
+    QPlainTextEdit::keyPressEvent(event);
 }
 
 QString CodeEditor::toHighlightText(QString text)

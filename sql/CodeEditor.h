@@ -60,13 +60,34 @@ public slots:
     /// Replaces the document by its highlighted form, keeping the cursor in
     /// place; one undo step goes back one highlighted state.
     void highlightText();
+    /// Back to the previous highlighted state (while highlighting is on;
+    /// otherwise the document's own undo).
+    void undo();
+    void redo();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    /// One state of the text as highlighting left it, with its cursor.
+    struct State
+    {
+        QString text;
+        int position;
+    };
+
     void connectHighlight();
     void disconnectHighlight();
+    /// Whether this editor keeps its own history of highlighted states
+    /// (highlighting on and the highlighter loaded).
+    bool ownHistory() const;
+    void resetHistory();
+    void record(const QString& text, int position);
+    /// Shows `state` highlighted, without recording it.
+    void restore(const State& state);
+    /// Replaces the whole document by `html` and puts the cursor at `position`.
+    void replaceDocument(const QString& html, int position);
 
     LineNumberArea* lineNumberArea = nullptr;
     QLabel* lengthLabel = nullptr;
@@ -75,6 +96,10 @@ private:
     QScriptEngine* scriptEngine = nullptr;
     bool highlightEnabled = true;
     HighlightEngine* highlightEngine = nullptr;
+    /// Highlighted states, oldest first, at most `maxHistory`.
+    QList<State> history;
+    int historyIndex = -1;
+    static constexpr int maxHistory = 1000;
 };
 
 /// Left margin of a CodeEditor; paints through its editor. GUI thread only.
