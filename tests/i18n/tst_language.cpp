@@ -84,7 +84,10 @@ private slots:
         writeFile("aaa_old.lng", lng("Old", "4.0", ""));
         writeFile("zz_newer.lng", lng("Newer", "4.1.1", ""));
         writeFile("noversion.lng", "<?xml version=\"1.0\"?>\n<general><toolbar><a>b</a></toolbar></general>\n");
-        writeFile("binary.lng", QByteArray("\x00\x01\x02 not xml", 13));
+        {
+            static const char junk[] = "\x00\x01\x02 not xml";
+            writeFile("binary.lng", QByteArray(junk, sizeof junk - 1));
+        }
         writeFile("Late.lng", "<general><version><compatible>4.1</compatible>"
                               "<language>Late</language></version></general>");
         writeFile("notes.txt", lng("Text", "4.1", ""));
