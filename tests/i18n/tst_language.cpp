@@ -130,11 +130,6 @@ private slots:
         QCOMPARE(le.checkVersion(&reader), listed);
     }
 
-    void programVersionIsTheReleaseNumber()
-    {
-        QCOMPARE(languageEngine::programVersion(), QStringLiteral("4.1.1"));
-    }
-
     void unknownLanguageFallsBackToFirstAndCorrectsSettings()
     {
         writeFile("english.lng", lng("English", "4.1", "<toolbar><start_btn>Start</start_btn></toolbar>\n"));

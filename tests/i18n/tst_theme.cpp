@@ -43,11 +43,6 @@ private slots:
         qputenv("QUARVEL_DATA_DIR", data->path().toLocal8Bit());
     }
 
-    void themeFileFollowsDataDir()
-    {
-        QCOMPARE(StyleEngine::themeFile(), data->path() + QStringLiteral("/theme/volga/theme.xml"));
-    }
-
     void missingFileGivesEveryDefault()
     {
         StyleEngine se;
