@@ -59,7 +59,12 @@ void Settings::load()
 {
     QSettings s(fileName, QSettings::IniFormat);
 
-    s.beginGroup(QStringLiteral("General"));
+    // The options live in the file's [General] section, which QSettings
+    // addresses as the top level. A file whose options stand in a section
+    // written as [%General] (a group literally named "General") is read too.
+    const bool escapedGeneral = s.childGroups().contains(QStringLiteral("General"));
+    if (escapedGeneral)
+        s.beginGroup(QStringLiteral("General"));
     Language = s.value(QStringLiteral("Language"), QStringLiteral("english")).toString();
     CheckUpdate = s.value(QStringLiteral("CheckUpdate"), true).toBool();
     AutoOpenNewSession = s.value(QStringLiteral("AutoOpenNewSession"), false).toBool();
@@ -68,7 +73,8 @@ void Settings::load()
     MaxLinesFlow = s.value(QStringLiteral("MaxLinesFlow"), 300).toInt();
     MaxSessions = s.value(QStringLiteral("MaxSessions"), 100).toInt();
     AlwaysTunneling = s.value(QStringLiteral("AlwaysTunneling"), false).toBool();
-    s.endGroup();
+    if (escapedGeneral)
+        s.endGroup();
 
     s.beginGroup(QStringLiteral("Profiles"));
     const int count = s.value(QStringLiteral("CountProfiles"), 0).toInt();
@@ -104,7 +110,8 @@ void Settings::load()
 void Settings::saveGeneral()
 {
     QSettings s(fileName, QSettings::IniFormat);
-    s.beginGroup(QStringLiteral("General"));
+    // Top-level keys are what QSettings writes as the [General] section.
+    s.remove(QStringLiteral("General"));   // an old [%General] section would shadow them
     s.setValue(QStringLiteral("Language"), Language);
     s.setValue(QStringLiteral("CheckUpdate"), CheckUpdate);
     s.setValue(QStringLiteral("AutoOpenNewSession"), AutoOpenNewSession);
@@ -113,7 +120,6 @@ void Settings::saveGeneral()
     s.setValue(QStringLiteral("MaxLinesFlow"), MaxLinesFlow);
     s.setValue(QStringLiteral("MaxSessions"), MaxSessions);
     s.setValue(QStringLiteral("AlwaysTunneling"), AlwaysTunneling);
-    s.endGroup();
     s.sync();
 }
 

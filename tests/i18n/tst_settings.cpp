@@ -87,9 +87,14 @@ private slots:
             s.saveGeneral();   // what start-up does right after construction
         }
         QVERIFY(QFile::exists(iniPath()));
+        QFile file(iniPath());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray text = file.readAll();
+        QVERIFY(text.startsWith("[General]\n"));
+        QVERIFY(!text.contains("[%General]"));
+        QVERIFY(!text.contains("[Profiles]"));
         QSettings raw(iniPath(), QSettings::IniFormat);
-        QCOMPARE(raw.childGroups(), QStringList() << QStringLiteral("General"));
-        raw.beginGroup(QStringLiteral("General"));
+        QVERIFY(raw.childGroups().isEmpty());
         QStringList keys = raw.childKeys();
         keys.sort();
         QCOMPARE(keys, QStringList({"AlwaysTunneling", "AutoOpenNewSession", "AutoStart", "CheckUpdate",
@@ -97,7 +102,6 @@ private slots:
         QCOMPARE(raw.value("Language").toString(), QStringLiteral("english"));
         QCOMPARE(raw.value("MaxLinesFlow").toString(), QStringLiteral("300"));
         QCOMPARE(raw.value("AutoStart").toString(), QStringLiteral("true"));
-        raw.endGroup();
 
         Settings again;
         QVERIFY(again.existsFile());
@@ -120,7 +124,6 @@ private slots:
             s.saveGeneral();
         }
         QSettings raw(iniPath(), QSettings::IniFormat);
-        raw.beginGroup(QStringLiteral("General"));
         QCOMPARE(raw.value("Language").toString(), QStringLiteral("german"));
         QCOMPARE(raw.value("CheckUpdate").toString(), QStringLiteral("false"));
         QCOMPARE(raw.value("AutoOpenNewSession").toString(), QStringLiteral("true"));
@@ -129,7 +132,6 @@ private slots:
         QCOMPARE(raw.value("MaxLinesFlow").toInt(), 1234);
         QCOMPARE(raw.value("MaxSessions").toInt(), 17);
         QCOMPARE(raw.value("AlwaysTunneling").toString(), QStringLiteral("true"));
-        raw.endGroup();
         QCOMPARE(raw.value("Profiles/Profile0/Name").toString(), QStringLiteral("kept"));
 
         Settings back;
@@ -140,6 +142,26 @@ private slots:
         QCOMPARE(back.AlwaysTunneling, true);
         QCOMPARE(back.AutoStart, false);
         QCOMPARE(back.profiles.first()->Name, QStringLiteral("kept"));
+    }
+
+    void escapedGeneralSectionIsReadAndReplaced()
+    {
+        // A file whose options were written under a group named "General".
+        writeIni("[%General]\nLanguage=german\nMaxSessions=42\n");
+        {
+            Settings s;
+            QCOMPARE(s.Language, QStringLiteral("german"));
+            QCOMPARE(s.MaxSessions, 42);
+            s.saveGeneral();
+        }
+        QFile file(iniPath());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray text = file.readAll();
+        QVERIFY(text.contains("[General]"));
+        QVERIFY(!text.contains("[%General]"));
+        Settings back;
+        QCOMPARE(back.Language, QStringLiteral("german"));
+        QCOMPARE(back.MaxSessions, 42);
     }
 
     void saveProfilesKeepsGeneral()
