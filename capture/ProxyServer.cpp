@@ -57,8 +57,6 @@ ProxyServer::ProxyServer(Settings* settings, MngrSessions* mngr, languageEngine*
     : QTcpServer(parent), settings(settings), mngr(mngr), le(le)
 {
     statusNames = ServerStatistics::statusNames();
-    for (int i = 0; i < ServerStatistics::CounterCount; ++i)
-        prevCounters.append(0);
     timer = new QTimer(this);
     QObject::connect(timer, &QTimer::timeout, this, &ProxyServer::updateStatistics);
     if (settings && settings->AlwaysTunneling)
@@ -154,8 +152,8 @@ void ProxyServer::reportConnectionError()
 
 void ProxyServer::startProxy()
 {
-    for (qint64& c : prevCounters)
-        c = 0;
+    for (auto& c : prevCounters)
+        c.reset();
 
     if (!connect()) {
         reportConnectionError();

@@ -7,6 +7,7 @@
 #include <QTcpServer>
 #include <QTime>
 
+#include <array>
 #include <memory>
 #include <optional>
 
@@ -104,7 +105,8 @@ private:
     std::unique_ptr<QSqlQuery> query;
     QTimer* timer = nullptr;
     QString version;
-    QList<qint64> prevCounters;
+    /// Values of the previous poll; empty before the first poll after a start.
+    std::array<std::optional<qint64>, 8> prevCounters;
     QStringList statusNames;
     int uptimeDays = 0;
     QTime uptimeTime{0, 0};

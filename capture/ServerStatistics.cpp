@@ -30,17 +30,15 @@ QString uptimeText(int days, const QTime& time)
            + time.toString(QStringLiteral("hh:mm"));
 }
 
-qint64 counterDelta(qint64 previous, qint64 value)
+qint64 counterDelta(std::optional<qint64> previous, qint64 value)
 {
-    if (previous == 0 || value < previous)
+    if (!previous || value < *previous)
         return 0;
-    return value - previous;
+    return value - *previous;
 }
 
-Rates computeRates(QList<qint64>* previous, const Snapshot& snapshot, int period)
+Rates computeRates(Snapshot* previous, const Snapshot& snapshot, int period)
 {
-    while (previous->size() < CounterCount)
-        previous->append(0);
     const double p = period < 1 ? 1.0 : double(period);
     Rates r;
     qint64 known = 0;

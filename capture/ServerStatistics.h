@@ -34,12 +34,13 @@ void splitUptime(qint64 seconds, int* days, QTime* time);
 QString uptimeText(int days, const QTime& time);
 
 /// The change of a counter since the previous poll: 0 when there was no
-/// previous value (0) or when the counter went down (server restarted or
-/// counters flushed), else value - previous.
-qint64 counterDelta(qint64 previous, qint64 value);
+/// previous value or when the counter went down (server restarted or
+/// counters flushed), else value - previous. A counter that was 0 at the
+/// previous poll is a previous value like any other.
+qint64 counterDelta(std::optional<qint64> previous, qint64 value);
 
 /// The eight values one poll read; a variable the server did not report is
-/// left empty.
+/// left empty. Also the previous values kept between polls (empty: none yet).
 using Snapshot = std::array<std::optional<qint64>, CounterCount>;
 
 /// What one poll yields from the eight counters.
@@ -55,9 +56,10 @@ struct Rates
     qint64 statements = 0;
 };
 
-/// Turns one snapshot into rates against `previous` (8 values, 0 = none yet)
-/// and stores the snapshot's values into `previous`. `period` in seconds (>= 1).
-Rates computeRates(QList<qint64>* previous, const Snapshot& snapshot, int period);
+/// Turns one snapshot into rates against `previous` and stores the
+/// snapshot's values into `previous` (a variable not reported keeps its
+/// previous value). `period` in seconds (>= 1).
+Rates computeRates(Snapshot* previous, const Snapshot& snapshot, int period);
 
 /// The captured-statement counters (all, SELECT, UPDATE, INSERT, DELETE,
 /// other) turned into rates per second over the period.

@@ -1,0 +1,259 @@
+// quarvel-capture: the profiler's proxy and capture engine without a display.
+// Prints one line per captured statement on standard output and a summary
+// when stopped by SIGINT or SIGTERM.
+#include "CaptureOptions.h"
+#include "CaptureReport.h"
+#include "MngrSessions.h"
+#include "ProxyServer.h"
+#include "SessionData.h"
+#include "Settings.h"
+#include "languageEngine.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QHostAddress>
+#include <QLocale>
+#include <QSocketNotifier>
+#include <QTextStream>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int sig)
+{
+    const char c = char(sig);
+    ssize_t n = ::write(signalPipe[1], &c, 1);
+    (void)n;
+}
+
+bool installSignalHandlers()
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+        return false;
+    struct sigaction sa = {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    return ::sigaction(SIGINT, &sa, nullptr) == 0 && ::sigaction(SIGTERM, &sa, nullptr) == 0;
+}
+
+QTextStream& out()
+{
+    static QTextStream s(stdout);
+    return s;
+}
+
+QTextStream& err()
+{
+    static QTextStream s(stderr);
+    return s;
+}
+
+/// A language text, or `fallback` when the language files could not be read.
+QString message(const QString& text, const QString& fallback)
+{
+    return text.isEmpty() || text == languageEngine::missingText() ? fallback : text;
+}
+
+QString fixed(double v, int decimals)
+{
+    return QLocale::c().toString(v, 'f', decimals);
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    // The same settings.ini as the desktop program.
+    QCoreApplication::setOrganizationName(QStringLiteral("Tessam"));
+    QCoreApplication::setApplicationName(QStringLiteral("Quarvel"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("4.1.1"));
+
+    CaptureOptions options;
+    QString optionError;
+    if (!options.parse(app.arguments().mid(1), &optionError)) {
+        err() << "quarvel-capture: " << optionError << "\nTry 'quarvel-capture --help'.\n";
+        err().flush();
+        return 2;
+    }
+    if (options.help) {
+        out() << CaptureOptions::helpText();
+        out().flush();
+        return 0;
+    }
+    if (options.version) {
+        out() << "quarvel-capture " << QCoreApplication::applicationVersion() << '\n';
+        out().flush();
+        return 0;
+    }
+
+    Settings settings;
+    if (!settings.currentProfile()) {
+        // settings.ini names a profile that is not there: start from the defaults
+        settings.profiles.append(new Profile);
+        settings.CurrentProfile = settings.profiles.size() - 1;
+    }
+    Profile* profile = settings.currentProfile();
+    options.applyTo(profile);
+    // Without the statistics connection the proxy listens from construction on.
+    settings.AlwaysTunneling = options.noStats;
+
+    languageEngine le(&settings);
+    const bool haveLanguage = le.loadLanguage(settings.Language);
+
+    MngrSessions mngr(&settings);
+    CaptureReport report;
+    int openSessions = 0;
+    const bool quiet = options.quiet;
+
+    QObject::connect(&mngr, &MngrSessions::addSession, [&](uint index) {
+        ++openSessions;
+        report.addSession();
+        const SessionData* s = mngr.getSessionData(index);
+        if (!s || quiet)
+            return;
+        out() << "# session " << CaptureReport::sessionNumber(s->id) << " opened: user " << s->userName
+              << ", database " << (s->dbName.isEmpty() ? QStringLiteral("(none)") : s->dbName) << '\n';
+        out().flush();
+    });
+    QObject::connect(&mngr, &MngrSessions::closeSession, [&](uint index) {
+        --openSessions;
+        const SessionData* s = mngr.getSessionData(index);
+        if (!s || quiet)
+            return;
+        out() << "# session " << CaptureReport::sessionNumber(s->id) << " closed: " << s->queries.size()
+              << " statements, " << s->duration.toString(QStringLiteral("hh:mm:ss.zzz")) << '\n';
+        out().flush();
+    });
+    QObject::connect(&mngr, &MngrSessions::newQueriesSession, [&](uint index, uint indexQuery, uint count) {
+        const SessionData* s = mngr.getSessionData(index);
+        if (!s)
+            return;
+        const int end = qMin(s->queries.size(), int(indexQuery + count));
+        for (int i = int(indexQuery); i < end; ++i) {
+            const Query* q = s->queries.at(i);
+            CapturedStatement c;
+            c.finishedAt = q->finishedAt;
+            c.session = s->id;
+            c.user = s->userName;
+            c.database = q->dbName;
+            c.durationMs = q->durationMs;
+            c.rows = q->rows;
+            c.kbReceived = q->responseKb;
+            c.kbSent = q->requestKb;
+            c.error = q->isError;
+            c.text = q->text;
+            report.addStatement(c);
+            if (!quiet)
+                out() << CaptureReport::statementLine(c) << '\n';
+        }
+        if (!quiet)
+            out().flush();
+    });
+
+    ProxyServer proxy(&settings, &mngr, haveLanguage ? &le : nullptr);
+    bool starting = true;
+    bool startFailed = false;
+    QObject::connect(&proxy, &ProxyServer::errorReported, [&](const QString& title, const QString& text) {
+        QString line = message(title, QStringLiteral("Error")) + QStringLiteral(": ");
+        if (text == languageEngine::missingText() || text.isEmpty())
+            line += QStringLiteral("cannot connect to the database server");
+        else
+            line += text;
+        const QString detail = proxy.lastDatabaseError().trimmed();
+        if (!detail.isEmpty() && !line.contains(detail))
+            line += QStringLiteral(" (") + detail + QLatin1Char(')');
+        err() << "quarvel-capture: " << line << '\n';
+        err().flush();
+    });
+    QObject::connect(&proxy, &ProxyServer::stopCaptureRequested, [&]() {
+        if (starting) {
+            startFailed = true;
+            return;
+        }
+        // The statistics connection is gone for good; relaying goes on.
+        err() << "quarvel-capture: statistics connection lost; relaying goes on without statistics\n";
+        err().flush();
+    });
+    QObject::connect(&proxy, &ProxyServer::updateStatSignal,
+                     [&](const QString& uptime, const QList<double>& params, const QList<double>&,
+                         const QList<double>& graph, const QString&) {
+                         if (quiet || uptime == QLatin1String("None") || params.isEmpty())
+                             return;
+                         out() << "# server: uptime " << uptime << ", " << fixed(params.value(0), 1)
+                               << " statements/s";
+                         if (graph.size() >= 4)
+                             out() << ", " << graph[1] << " connections, sent " << fixed(graph[2], 1)
+                                   << " KiB/s, received " << fixed(graph[3], 1) << " KiB/s";
+                         out() << '\n';
+                         out().flush();
+                     });
+
+    const QString target = profile->ConnectionMethod == 1
+                               ? profile->Socket
+                               : profile->Host + QLatin1Char(':') + QString::number(profile->Port);
+    if (options.noStats) {
+        if (!proxy.isListening()) {
+            err() << "quarvel-capture: cannot listen on port " << profile->ProfilerPort << ": "
+                  << proxy.errorString() << '\n';
+            return 1;
+        }
+    } else {
+        proxy.startProxy();
+        if (startFailed || !proxy.isRunning())
+            return 1;
+    }
+    starting = false;
+    err() << "quarvel-capture: listening on " << proxy.serverAddress().toString() << ':' << proxy.serverPort()
+          << ", relaying to " << target;
+    if (!options.noStats)
+        err() << " (" << proxy.versionText() << ')';
+    err() << '\n';
+    err().flush();
+
+    if (!installSignalHandlers()) {
+        err() << "quarvel-capture: cannot install the signal handlers\n";
+        return 1;
+    }
+    QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, [&]() {
+        char c;
+        ssize_t n = ::read(signalPipe[0], &c, 1);
+        (void)n;
+        notifier.setEnabled(false);
+        QCoreApplication::quit();
+    });
+    app.exec();
+
+    // Stop: no new connections, close the open ones, then let their last
+    // statements and closes arrive before the summary.
+    proxy.stopProxy();
+    proxy.close();
+    QElapsedTimer waited;
+    waited.start();
+    QEventLoop drain;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&]() {
+        // the decoders hand over their last batch within 100 ms of the close
+        static qint64 allClosedAt = -1;
+        if (openSessions <= 0 && allClosedAt < 0)
+            allClosedAt = waited.elapsed();
+        if ((allClosedAt >= 0 && waited.elapsed() - allClosedAt >= 300) || waited.elapsed() >= 5000)
+            drain.quit();
+    });
+    tick.start(20);
+    drain.exec();
+
+    out() << report.summary();
+    out().flush();
+    return 0;
+}
