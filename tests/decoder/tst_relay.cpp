@@ -1,0 +1,297 @@
+// The relay and decoder threads between a real mariadb client and the test
+// server: the client sees exactly what it sees without the relay, and the
+// decoder reports what was sent.
+
+#include "Settings.h"
+#include "TestDb.h"
+#include "ThreadHandler.h"
+#include "ThreadSession.h"
+
+#include <QMutex>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
+
+namespace {
+
+/// What the decoder threads reported, collected across threads.
+struct Capture
+{
+    QMutex lock;
+    QStringList logins;
+    QList<QVariantList> queries;
+    int disconnects = 0;
+};
+
+/// Accepts connections in its own thread and wires a relay and a decoder
+/// for each, as a session does.
+class RelayListener : public QThread
+{
+public:
+    RelayListener(Capture* capture, QString host, quint16 port, Settings* settings = nullptr)
+        : capture(capture), host(std::move(host)), port(port), settings(settings)
+    {
+    }
+    ~RelayListener() override
+    {
+        quit();
+        wait();
+    }
+    quint16 listenPort() const { return boundPort.loadAcquire(); }
+
+protected:
+    void run() override
+    {
+        struct Server : QTcpServer
+        {
+            RelayListener* owner;
+            void incomingConnection(qintptr fd) override { owner->wire(int(fd)); }
+        } srv;
+        srv.owner = this;
+        srv.listen(QHostAddress::LocalHost, 0);
+        boundPort.storeRelease(srv.serverPort());
+        exec();
+        srv.close();
+        // Objects that live in their own thread are deleted from outside it, once it ended.
+        for (QThread* t : threads) {
+            t->quit();
+            t->wait();
+            delete t;
+        }
+    }
+
+private:
+    void wire(int fd)
+    {
+        auto* handler = new ThreadHandler;
+        auto* relay = settings ? new ThreadSession(fd, settings) : new ThreadSession(fd);
+        if (!settings)
+            relay->setServerAddress(host, port);
+        handler->moveToThread(handler);
+        relay->moveToThread(relay);
+        Capture* cap = capture;
+        connect(relay, &ThreadSession::clientData, handler, &ThreadHandler::handlerClient, Qt::QueuedConnection);
+        connect(relay, &ThreadSession::mysqlData, handler, &ThreadHandler::handlerMysql, Qt::QueuedConnection);
+        connect(relay, &ThreadSession::disconnectSession, handler, &ThreadHandler::onDisconnectSession, Qt::QueuedConnection);
+        connect(handler, &ThreadHandler::startSession, handler,
+                [cap](QDateTime, QString user, QString db, bool ok) {
+                    QMutexLocker l(&cap->lock);
+                    cap->logins << QStringLiteral("%1 %2 %3").arg(user, db, ok ? "ok" : "failed");
+                }, Qt::DirectConnection);
+        connect(handler, &ThreadHandler::newQueries, handler, [cap](QList<QVariantList> batch) {
+            QMutexLocker l(&cap->lock);
+            cap->queries += batch;
+        }, Qt::DirectConnection);
+        connect(handler, &ThreadHandler::disconnectDb, handler, [cap, handler, relay](QTime) {
+            {
+                QMutexLocker l(&cap->lock);
+                ++cap->disconnects;
+            }
+            relay->quit();
+            handler->quit();
+        }, Qt::DirectConnection);
+        threads << handler << relay;
+        handler->start();
+        relay->start();
+    }
+
+    Capture* capture;
+    QString host;
+    quint16 port;
+    Settings* settings;
+    QAtomicInteger<quint16> boundPort{0};
+    QList<QThread*> threads;
+};
+
+QStringList texts(Capture& cap)
+{
+    QMutexLocker l(&cap.lock);
+    QStringList out;
+    for (const QVariantList& q : cap.queries)
+        out << QString::fromUtf8(q.at(2).toByteArray());
+    return out;
+}
+
+} // namespace
+
+class TestRelay : public QObject
+{
+    Q_OBJECT
+private slots:
+    void clientOutputIdentical_data();
+    void clientOutputIdentical();
+    void failedLogin();
+    void durationsAndRows();
+    void profileFromSettings();
+    void unreachableServerClosesClient();
+};
+
+void TestRelay::clientOutputIdentical_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::newRow("plain") << QStringList{};
+    QTest::newRow("compressed") << QStringList{"--compress"};
+    QTest::newRow("default database") << QStringList{"--database=quarvel_test"};
+}
+
+void TestRelay::clientOutputIdentical()
+{
+    QFETCH(QStringList, args);
+    REQUIRE_TESTDB(db);
+    const QString sql = QStringLiteral(
+        "CREATE DATABASE IF NOT EXISTS quarvel_test;\n"
+        "USE quarvel_test;\n"
+        "DROP TABLE IF EXISTS relay_t;\n"
+        "CREATE TABLE relay_t (id INT PRIMARY KEY, name VARCHAR(200), note TEXT);\n"
+        "INSERT INTO relay_t SELECT seq, CONCAT('name-', seq), REPEAT('x', seq % 300) FROM seq_1_to_5000;\n"
+        "SELECT * FROM relay_t ORDER BY id;\n"
+        "SELECT COUNT(*), SUM(LENGTH(note)) FROM relay_t;\n"
+        "SELECT nope FROM relay_t;\n");
+    int directExit = -1, relayExit = -1;
+    const QString direct = db.runClient(sql, args + QStringList{"--force"}, &directExit);
+    QVERIFY(direct.contains("name-4999"));
+
+    Capture cap;
+    RelayListener listener(&cap, db.host, db.port);
+    listener.start();
+    QTRY_VERIFY(listener.listenPort() != 0);
+    const QString relayed = db.runClient(sql, args + QStringList{"--force"}, &relayExit, listener.listenPort());
+    QCOMPARE(relayExit, directExit);
+    QCOMPARE(relayed.size(), direct.size());
+    QVERIFY(relayed == direct);
+    QTRY_VERIFY_WITH_TIMEOUT([&] { QMutexLocker l(&cap.lock); return cap.disconnects == 1; }(), 30000);
+    // Every statement of the script was captured once, the failing one as an error.
+    const QStringList got = texts(cap);
+    QCOMPARE(got.count("SELECT * FROM relay_t ORDER BY id"), 1);
+    QCOMPARE(got.count("SELECT nope FROM relay_t"), 1);
+    {
+        QMutexLocker l(&cap.lock);
+        for (const QVariantList& q : cap.queries) {
+            if (q.at(2).toByteArray() == "SELECT * FROM relay_t ORDER BY id")
+                QCOMPARE(q.at(5).toInt(), 5000);
+            if (q.at(2).toByteArray() == "SELECT nope FROM relay_t")
+                QVERIFY(q.at(6).toBool());
+        }
+        QCOMPARE(cap.logins.size(), 1);
+        QVERIFY(cap.logins.first().endsWith(" ok"));
+    }
+    listener.quit();
+    listener.wait();
+}
+
+void TestRelay::failedLogin()
+{
+    REQUIRE_TESTDB(db);
+    Capture cap;
+    RelayListener listener(&cap, db.host, db.port);
+    listener.start();
+    QTRY_VERIFY(listener.listenPort() != 0);
+    int exitCode = 0;
+    db.runClient("SELECT 1;\n", {"--password=wrong-password"}, &exitCode, listener.listenPort());
+    QVERIFY(exitCode != 0);
+    QTRY_VERIFY_WITH_TIMEOUT([&] { QMutexLocker l(&cap.lock); return cap.disconnects == 1; }(), 30000);
+    QMutexLocker l(&cap.lock);
+    QCOMPARE(cap.logins, QStringList{QStringLiteral("%1  failed").arg(db.user)});
+    QVERIFY(cap.queries.isEmpty());
+    l.unlock();
+    listener.quit();
+    listener.wait();
+}
+
+void TestRelay::durationsAndRows()
+{
+    REQUIRE_TESTDB(db);
+    Capture cap;
+    RelayListener listener(&cap, db.host, db.port);
+    listener.start();
+    QTRY_VERIFY(listener.listenPort() != 0);
+    const QString sql = QStringLiteral(
+        "SELECT SLEEP(0.3);\n"
+        "SELECT seq, REPEAT('r', 100) FROM seq_1_to_20000;\n"
+        "DELIMITER //\n"
+        "SELECT 1; SELECT 2, 3 UNION SELECT 4, 5//\n"
+        "DELIMITER ;\n");
+    int exitCode = -1;
+    db.runClient(sql, {"--database=quarvel_test"}, &exitCode, listener.listenPort());
+    QCOMPARE(exitCode, 0);
+    QTRY_VERIFY_WITH_TIMEOUT([&] { QMutexLocker l(&cap.lock); return cap.disconnects == 1; }(), 30000);
+    QMutexLocker l(&cap.lock);
+    QVariantList sleep, big, multi;
+    for (const QVariantList& q : cap.queries) {
+        QCOMPARE(q.size(), 7);
+        const QByteArray t = q.at(2).toByteArray();
+        if (t.startsWith("SELECT SLEEP"))
+            sleep = q;
+        else if (t.startsWith("SELECT seq"))
+            big = q;
+        else if (t.startsWith("SELECT 1"))
+            multi = q;
+    }
+    QVERIFY(!sleep.isEmpty() && !big.isEmpty() && !multi.isEmpty());
+    // The server cannot answer before the sleep is over.
+    QVERIFY2(sleep.at(1).toDouble() >= 300.0, qPrintable(sleep.at(1).toString()));
+    QCOMPARE(sleep.at(5).toInt(), 1);
+    QCOMPARE(big.at(5).toInt(), 20000);
+    // Each row: lenenc(seq digits) + seq digits + 1 + 100 bytes.
+    quint64 bytes = 0;
+    for (int i = 1; i <= 20000; ++i)
+        bytes += 1 + QByteArray::number(i).size() + 1 + 100;
+    QCOMPARE(big.at(4).toFloat(), float(double(bytes) / 1024.0));
+    QVERIFY(!big.at(6).toBool());
+    // The client sends the line as one multi-statement query: both result sets count.
+    QCOMPARE(multi.at(5).toInt(), 3);
+    l.unlock();
+    listener.quit();
+    listener.wait();
+}
+
+void TestRelay::profileFromSettings()
+{
+    REQUIRE_TESTDB(db);
+    Settings settings;
+    auto* profile = new Profile;
+    profile->Host = db.host;
+    profile->Port = db.port;
+    settings.profiles = {profile};
+    settings.CurrentProfile = 0;
+    Capture cap;
+    RelayListener listener(&cap, {}, 0, &settings);
+    listener.start();
+    QTRY_VERIFY(listener.listenPort() != 0);
+    int exitCode = -1;
+    const QString out = db.runClient("SELECT 'through the profile';\n", {}, &exitCode, listener.listenPort());
+    QCOMPARE(exitCode, 0);
+    QCOMPARE(out, QStringLiteral("through the profile\n"));
+    QTRY_VERIFY_WITH_TIMEOUT([&] { QMutexLocker l(&cap.lock); return cap.disconnects == 1; }(), 30000);
+    QVERIFY(texts(cap).contains("SELECT 'through the profile'"));
+    listener.quit();
+    listener.wait();
+}
+
+void TestRelay::unreachableServerClosesClient()
+{
+    // A port that nobody listens on.
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+    const quint16 deadPort = probe.serverPort();
+    probe.close();
+
+    Capture cap;
+    RelayListener listener(&cap, QStringLiteral("127.0.0.1"), deadPort);
+    listener.start();
+    QTRY_VERIFY(listener.listenPort() != 0);
+    QTcpSocket client;
+    QSignalSpy closed(&client, &QTcpSocket::disconnected);
+    client.connectToHost(QHostAddress::LocalHost, listener.listenPort());
+    QVERIFY(client.waitForConnected(10000));
+    // The relay closes the client instead of leaving it waiting for a greeting.
+    QVERIFY(closed.wait(60000));
+    QCOMPARE(client.bytesAvailable(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT([&] { QMutexLocker l(&cap.lock); return cap.disconnects == 1; }(), 30000);
+    listener.quit();
+    listener.wait();
+}
+
+QTEST_MAIN(TestRelay)
+#include "tst_relay.moc"
