@@ -7,10 +7,10 @@
 
 namespace {
 
-/// Marker colour (#ff0000 at alpha 150) over white.
+/// Marker colour (#ff0000 at alpha 150) over white or over the frame.
 bool isMarker(const QColor& c)
 {
-    return c.red() > 240 && c.green() < 130 && c.blue() < 130;
+    return c.red() > 180 && c.red() - c.green() > 100 && c.red() - c.blue() > 100;
 }
 
 /// The dashed hover line: grey at alpha 150 over white.
