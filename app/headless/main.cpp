@@ -163,15 +163,23 @@ int main(int argc, char* argv[])
     ProxyServer proxy(&settings, &mngr, haveLanguage ? &le : nullptr);
     bool starting = true;
     bool startFailed = false;
+    const QString target = profile->ConnectionMethod == 1
+                               ? profile->Socket
+                               : profile->Host + QLatin1Char(':') + QString::number(profile->Port);
     QObject::connect(&proxy, &ProxyServer::errorReported, [&](const QString& title, const QString& text) {
         QString line = message(title, QStringLiteral("Error")) + QStringLiteral(": ");
-        if (text == languageEngine::missingText() || text.isEmpty())
-            line += QStringLiteral("cannot connect to the database server");
-        else
-            line += text;
-        const QString detail = proxy.lastDatabaseError().trimmed();
-        if (!detail.isEmpty() && !line.contains(detail))
-            line += QStringLiteral(" (") + detail + QLatin1Char(')');
+        if (proxy.dbIsOpen()) {
+            // the statistics connection is fine: the profiler port failed
+            line += text + QStringLiteral(" (profiler port ") + QString::number(profile->ProfilerPort)
+                    + QLatin1Char(')');
+        } else {
+            line += message(text, QStringLiteral("cannot connect to the database server"));
+            line += QStringLiteral(" (server ") + target;
+            const QString detail = proxy.lastDatabaseError().trimmed();
+            if (!detail.isEmpty())
+                line += QStringLiteral(": ") + detail;
+            line += QLatin1Char(')');
+        }
         err() << "quarvel-capture: " << line << '\n';
         err().flush();
     });
@@ -198,9 +206,6 @@ int main(int argc, char* argv[])
                          out().flush();
                      });
 
-    const QString target = profile->ConnectionMethod == 1
-                               ? profile->Socket
-                               : profile->Host + QLatin1Char(':') + QString::number(profile->Port);
     if (options.noStats) {
         if (!proxy.isListening()) {
             err() << "quarvel-capture: cannot listen on port " << profile->ProfilerPort << ": "
