@@ -48,7 +48,7 @@ Session::~Session()
     // Relay first: its last signals go to the decoder, whose loop then ends.
     if (relay) {
         if (relay->isRunning())
-            QMetaObject::invokeMethod(relay, "stop", Qt::QueuedConnection);
+            relay->stop();
         relay->quit();
         relay->wait();
         delete relay;
@@ -63,7 +63,7 @@ Session::~Session()
 void Session::stop()
 {
     if (relay)
-        QMetaObject::invokeMethod(relay, "stop", Qt::QueuedConnection);
+        relay->stop();
 }
 
 void Session::onStartSession(QDateTime datetimeStart, QString userName, QString dbName, bool auth)
