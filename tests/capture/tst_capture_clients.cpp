@@ -6,7 +6,9 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QPointer>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -86,6 +88,8 @@ private slots:
     void sysbenchPointSelect_data();
     void sysbenchPointSelect();
     void bigSelectRowsAndKiB();
+    void stopEndsOpenConnections();
+    void teardownWithOpenConnection();
 
 private:
     QStringList cliArgs(quint16 port, const QStringList& extra = {}) const;
@@ -398,6 +402,40 @@ void TstCaptureClients::bigSelectRowsAndKiB()
         bytes += 1 + QByteArray::number(n).size();
     QCOMPARE(bytes, qint64(588895));
     QCOMPARE(q->responseKb, float(bytes / 1024.0));
+}
+
+void TstCaptureClients::stopEndsOpenConnections()
+{
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, listener->serverPort());
+    QVERIFY(client.waitForConnected(30000));
+    QTRY_VERIFY_WITH_TIMEOUT(client.bytesAvailable() > 0, 30000); // the server's greeting came through
+    QCOMPARE(mngr->activeSessions.size(), 1);
+    QPointer<Session> session = mngr->activeSessions.first();
+    mngr->stopActiveSessions();
+    QVERIFY(mngr->activeSessions.isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(client.state() == QAbstractSocket::UnconnectedState, 30000);
+    // Its close still arrives; the stopped Session is then freed.
+    QTRY_VERIFY_WITH_TIMEOUT(session.isNull(), 30000);
+}
+
+void TstCaptureClients::teardownWithOpenConnection()
+{
+    Settings local;
+    local.currentProfile()->Host = db.host;
+    local.currentProfile()->Port = db.port;
+    QTcpSocket client;
+    {
+        MngrSessions m(&local);
+        Listener l(&m);
+        QVERIFY(l.listen(QHostAddress::LocalHost, 0));
+        client.connectToHost(QHostAddress::LocalHost, l.serverPort());
+        QVERIFY(client.waitForConnected(30000));
+        QTRY_VERIFY_WITH_TIMEOUT(client.bytesAvailable() > 0, 30000);
+        QCOMPARE(m.activeSessions.size(), 1);
+        // The listener owns the Session: destroying it ends the relay and decoder threads.
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(client.state() == QAbstractSocket::UnconnectedState, 30000);
 }
 
 QTEST_GUILESS_MAIN(TstCaptureClients)
