@@ -253,6 +253,7 @@ void TestRelay::profileFromSettings()
     auto* profile = new Profile;
     profile->Host = db.host;
     profile->Port = db.port;
+    qDeleteAll(settings.profiles);
     settings.profiles = {profile};
     settings.CurrentProfile = 0;
     Capture cap;
@@ -293,5 +294,5 @@ void TestRelay::unreachableServerClosesClient()
     listener.wait();
 }
 
-QTEST_MAIN(TestRelay)
+QTEST_GUILESS_MAIN(TestRelay)
 #include "tst_relay.moc"

@@ -215,5 +215,5 @@ void TestThreadHandler::trackerTlsAndCommands()
     QVERIFY(!cmd);
 }
 
-QTEST_MAIN(TestThreadHandler)
+QTEST_GUILESS_MAIN(TestThreadHandler)
 #include "tst_threadhandler.moc"
