@@ -125,6 +125,7 @@ private slots:
     void durationsAndRows();
     void profileFromSettings();
     void unreachableServerClosesClient();
+    void serverClosingMidPacket();
 };
 
 void TestRelay::clientOutputIdentical_data()
@@ -292,6 +293,33 @@ void TestRelay::unreachableServerClosesClient()
     QTRY_VERIFY_WITH_TIMEOUT([&] { QMutexLocker l(&cap.lock); return cap.disconnects == 1; }(), 30000);
     listener.quit();
     listener.wait();
+}
+
+void TestRelay::serverClosingMidPacket()
+{
+    // A stand-in server that sends a greeting, then half of a packet, and closes.
+    QTcpServer fake;
+    QVERIFY(fake.listen(QHostAddress::LocalHost, 0));
+    Capture cap;
+    RelayListener listener(&cap, QStringLiteral("127.0.0.1"), fake.serverPort());
+    listener.start();
+    QTRY_VERIFY(listener.listenPort() != 0);
+    QTcpSocket client;
+    QSignalSpy closed(&client, &QTcpSocket::disconnected);
+    client.connectToHost(QHostAddress::LocalHost, listener.listenPort());
+    QVERIFY(client.waitForConnected(10000));
+    QVERIFY(fake.waitForNewConnection(30000));
+    QTcpSocket* peer = fake.nextPendingConnection();
+    const QByteArray sent = QByteArray::fromHex("0500000000") + "hello" + QByteArray::fromHex("64000001") + "only part";
+    peer->write(sent.left(6));
+    QVERIFY(peer->waitForBytesWritten(10000));
+    QTRY_COMPARE_WITH_TIMEOUT(client.bytesAvailable(), qint64(6), 30000);
+    peer->write(sent.mid(6));
+    peer->disconnectFromHost();
+    // Everything the server sent arrives, then the relay closes the client.
+    QVERIFY(closed.wait(60000) || client.state() == QAbstractSocket::UnconnectedState);
+    QCOMPARE(client.readAll(), sent);
+    QTRY_VERIFY_WITH_TIMEOUT([&] { QMutexLocker l(&cap.lock); return cap.disconnects == 1; }(), 30000);
 }
 
 QTEST_GUILESS_MAIN(TestRelay)
