@@ -9,8 +9,9 @@
 // Test hook: when QUARVEL_TEST_AUTOCLOSE is set, the start-up dialogs are
 // closed by themselves once shown, so that a test can drive the start-up
 // without a display server: "settings=accept|reject" and
-// "profiles=accept|reject", comma-separated (e.g. "settings=reject,profiles=reject").
-// The program prints "dialog <objectName>" to standard error when it closes one.
+// "profiles=accept|reject|hold", comma-separated (e.g. "settings=reject,profiles=reject").
+// The program prints "dialog <objectName> <action> window-visible=<0|1>" to
+// standard error when it acts on one ("hold" leaves it open).
 // Nothing else reads the variable.
 
 #include "MainWindow.h"
@@ -49,12 +50,15 @@ void scheduleAutoClose(QDialog* dialog, const QString& name)
     if (action.isEmpty())
         return;
     QTimer::singleShot(0, dialog, [dialog, action]() {
-        std::fprintf(stderr, "dialog %s %s\n", qPrintable(dialog->objectName()), qPrintable(action));
+        const QWidget* owner = dialog->parentWidget();
+        std::fprintf(stderr, "dialog %s %s window-visible=%d\n", qPrintable(dialog->objectName()),
+                     qPrintable(action), owner && owner->isVisible() ? 1 : 0);
         std::fflush(stderr);
         if (action == QLatin1String("accept"))
             dialog->accept();
-        else
+        else if (action == QLatin1String("reject"))
             dialog->reject();
+        // "hold" leaves the dialog open: the test only learns that it is up.
     });
 }
 
