@@ -117,7 +117,8 @@ void PlotterMoved::drawGraph(QPainter* painter)
         return;
 
     // Legend along the bottom.
-    QFont bold = painter->font();
+    const QFont normal = painter->font();
+    QFont bold = normal;
     bold.setBold(true);
     painter->setFont(bold);
     const QFontMetrics fm(bold);
@@ -129,6 +130,7 @@ void PlotterMoved::drawGraph(QPainter* painter)
                           Qt::AlignLeft | Qt::AlignVCenter, labels.at(s));
         x += 50 + fm.horizontalAdvance(labels.at(s));
     }
+    painter->setFont(normal);
 
     const int L = margin + legendWidth;
     const int T = topMargin;
@@ -169,7 +171,8 @@ void PlotterMoved::drawGraph(QPainter* painter)
             painter->drawLine(lx, T, lx, B);
             painter->setPen(gridColor);
             const QString when = now.addSecs(-qint64(d / xStep) * period).toString(QStringLiteral("HH:mm:ss"));
-            painter->drawText(QRect(QPoint(L, T), QPoint(lx - 5, T + fm.height())), Qt::AlignRight | Qt::AlignTop,
+            painter->drawText(QRect(QPoint(L, T), QPoint(lx - 5, T + painter->fontMetrics().height())),
+                              Qt::AlignRight | Qt::AlignTop,
                               when);
         }
 

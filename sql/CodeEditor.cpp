@@ -196,16 +196,74 @@ void CodeEditor::setEnabledHighlight(bool on)
     }
 }
 
-void CodeEditor::replaceDocument(const QString& html, int position)
+void CodeEditor::replaceAll(const QStringList& lines)
 {
-    disconnectHighlight();
     QTextCursor cursor(document());
     cursor.select(QTextCursor::Document);
-    if (html.isEmpty())
+    if (lines.isEmpty())
         cursor.removeSelectedText();
     else
-        cursor.insertHtml(html);
-    position = qBound(0, position, document()->characterCount() - 1);
+        cursor.insertHtml(lines.join(QString()));
+    for (QTextBlock b = document()->begin(); b.isValid(); b = b.next())
+        b.setUserState(highlightedBlock);
+}
+
+void CodeEditor::replaceDocument(const QStringList& lines, const QString& text, int position)
+{
+    disconnectHighlight();
+    QTextDocument* doc = document();
+    const QStringList texts = lines.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
+    bool patched = false;
+    if (!lines.isEmpty() && !shownLines.isEmpty() && texts.size() == lines.size()) {
+        // Blocks that show the wanted line already, from the start and from the end.
+        auto same = [&](const QTextBlock& block, int shown, int wanted) {
+            if (block.userState() != highlightedBlock || shownLines.at(shown) != lines.at(wanted))
+                return false;
+            QString blockText = block.text(); // spaces are shown as non-breaking ones
+            blockText.replace(QChar::Nbsp, QLatin1Char(' '));
+            return blockText == texts.at(wanted);
+        };
+        const int blocks = doc->blockCount();
+        const int limit = qMin(blocks, qMin(lines.size(), shownLines.size()));
+        int prefix = 0;
+        QTextBlock block = doc->begin();
+        while (prefix < limit && same(block, prefix, prefix)) {
+            ++prefix;
+            block = block.next();
+        }
+        int suffix = 0;
+        block = doc->lastBlock();
+        while (suffix < limit - prefix
+               && same(block, shownLines.size() - 1 - suffix, lines.size() - 1 - suffix)) {
+            ++suffix;
+            block = block.previous();
+        }
+        const int lastBlock = blocks - 1 - suffix;
+        const int lastLine = lines.size() - 1 - suffix;
+        if (prefix > lastBlock && prefix > lastLine) {
+            patched = true; // nothing to change
+        } else if (prefix <= lastBlock && prefix <= lastLine) {
+            const QTextBlock first = doc->findBlockByNumber(prefix);
+            const QTextBlock last = doc->findBlockByNumber(lastBlock);
+            QTextCursor cursor(doc);
+            cursor.setPosition(first.position());
+            cursor.setPosition(last.position() + last.length() - 1, QTextCursor::KeepAnchor);
+            cursor.insertHtml(lines.mid(prefix, lastLine - prefix + 1).join(QString()));
+            // The patch must leave exactly the wanted text, or it is redone whole.
+            patched = doc->blockCount() == lines.size() && doc->toPlainText() == text;
+            if (patched) {
+                QTextBlock b = doc->findBlockByNumber(prefix);
+                for (int i = prefix; i <= lastLine && b.isValid(); ++i, b = b.next())
+                    b.setUserState(highlightedBlock);
+            }
+        }
+    }
+    if (!patched)
+        replaceAll(lines);
+    shownLines = lines;
+
+    QTextCursor cursor(doc);
+    position = qBound(0, position, doc->characterCount() - 1);
     cursor.setPosition(position);
     setTextCursor(cursor);
     emit changeCurPos();
@@ -228,21 +286,21 @@ void CodeEditor::highlightText()
     int position = textCursor().position();
     position += 3 * text.leftRef(position).count(QLatin1Char('\t'));
 
-    QString html;
-    if (!highlightEngine->paragraphs(text, &html))
+    QStringList lines;
+    if (!highlightEngine->paragraphList(text, &lines))
         return; // no highlighter: the text stays as typed
 
-    replaceDocument(html, position);
+    replaceDocument(lines, HighlightEngine::expandTabs(text), position);
     if (ownHistory())
         record(HighlightEngine::expandTabs(text), textCursor().position());
 }
 
 void CodeEditor::restore(const State& state)
 {
-    QString html;
-    if (!state.text.isEmpty() && !highlightEngine->paragraphs(state.text, &html))
+    QStringList lines;
+    if (!state.text.isEmpty() && !highlightEngine->paragraphList(state.text, &lines))
         return;
-    replaceDocument(html, state.position);
+    replaceDocument(lines, state.text, state.position);
 }
 
 void CodeEditor::undo()

@@ -86,8 +86,12 @@ private:
     void record(const QString& text, int position);
     /// Shows `state` highlighted, without recording it.
     void restore(const State& state);
-    /// Replaces the whole document by `html` and puts the cursor at `position`.
-    void replaceDocument(const QString& html, int position);
+    /// Shows `lines` (one paragraph of HTML per line of `text`) and puts the
+    /// cursor at `position`. Lines shown already with the same HTML are kept;
+    /// only the changed run of lines is replaced.
+    void replaceDocument(const QStringList& lines, const QString& text, int position);
+    /// Replaces the whole document.
+    void replaceAll(const QStringList& lines);
 
     LineNumberArea* lineNumberArea = nullptr;
     QLabel* lengthLabel = nullptr;
@@ -99,6 +103,10 @@ private:
     /// Highlighted states, oldest first, at most `maxHistory`.
     QList<State> history;
     int historyIndex = -1;
+    /// HTML of each block as last inserted (blocks inserted by the editor
+    /// carry the user state `highlightedBlock`).
+    QStringList shownLines;
+    static constexpr int highlightedBlock = 0x51;
     static constexpr int maxHistory = 1000;
 };
 

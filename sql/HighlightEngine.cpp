@@ -26,6 +26,7 @@ HighlightEngine::HighlightEngine(const QString& scriptPath, QObject* parent)
     : QObject(parent)
     , engine(new QScriptEngine(this))
     , cache(4 * 1024 * 1024)
+    , pieceCache(4 * 1024 * 1024)
 {
     QFile file(scriptPath);
     QString program;
@@ -79,6 +80,58 @@ bool HighlightEngine::highlight(const QString& text, QString* html)
     if (!value.isString())
         return false;
     *html = value.toString();
+    return true;
+}
+
+QStringList HighlightEngine::splitStatements(const QString& text)
+{
+    QStringList pieces;
+    const int n = text.size();
+    int start = 0;
+    int i = 0;
+    while (i < n) {
+        const QChar c = text.at(i);
+        if (c == QLatin1Char('\'') || c == QLatin1Char('"') || c == QLatin1Char('`')) {
+            const int end = text.indexOf(c, i + 1);
+            i = end < 0 ? n : end + 1;
+        } else if (c == QLatin1Char('#')
+                   || (c == QLatin1Char('-') && i + 1 < n && text.at(i + 1) == QLatin1Char('-'))) {
+            const int end = text.indexOf(QLatin1Char('\n'), i);
+            i = end < 0 ? n : end;
+        } else if (c == QLatin1Char('/') && i + 1 < n && text.at(i + 1) == QLatin1Char('*')) {
+            const int end = text.indexOf(QLatin1String("*/"), i + 2);
+            i = end < 0 ? n : end + 2;
+        } else if (c == QLatin1Char(';')) {
+            pieces.append(text.mid(start, i + 1 - start));
+            start = ++i;
+        } else {
+            ++i;
+        }
+    }
+    if (start < n)
+        pieces.append(text.mid(start));
+    return pieces;
+}
+
+bool HighlightEngine::highlightScript(const QString& text, QString* html)
+{
+    const QStringList pieces = splitStatements(text);
+    if (pieces.size() < 2)
+        return highlight(text, html);
+    QString out;
+    out.reserve(text.size() * 3);
+    for (const QString& piece : pieces) {
+        if (const QString* hit = pieceCache.object(piece)) {
+            out += *hit;
+            continue;
+        }
+        QString part;
+        if (!highlight(piece, &part))
+            return false;
+        out += part;
+        pieceCache.insert(piece, new QString(part), piece.size() + part.size());
+    }
+    *html = out;
     return true;
 }
 
@@ -155,28 +208,39 @@ QString HighlightEngine::oneLine(const QString& text)
 
 bool HighlightEngine::paragraphs(const QString& text, QString* result)
 {
+    QStringList lines;
+    if (!paragraphList(text, &lines))
+        return false;
+    *result = lines.join(QString());
+    return true;
+}
+
+bool HighlightEngine::paragraphList(const QString& text, QStringList* result)
+{
     QString html;
-    if (!highlight(expandTabs(text), &html))
+    if (!highlightScript(expandTabs(text), &html))
         return false;
 
     // One paragraph per line, white space as non-breaking spaces. A span that
     // runs over a line break (a block comment, a string) is closed before it
     // and opened again after it, so each paragraph carries its own colouring.
     // An empty line becomes an empty paragraph that keeps its height.
-    QString out;
-    out.reserve(html.size() * 2 + 16);
+    result->clear();
     QString line;
     bool lineHasText = false;
     QStringList open;
     auto endLine = [&]() {
         if (lineHasText) {
-            out += QLatin1String("<p>");
-            out += line;
+            QString p;
+            p.reserve(line.size() + 16 + open.size() * spanClose.size());
+            p += QLatin1String("<p>");
+            p += line;
             for (int i = 0; i < open.size(); ++i)
-                out += spanClose;
-            out += QLatin1String("</p>");
+                p += spanClose;
+            p += QLatin1String("</p>");
+            result->append(p);
         } else {
-            out += QLatin1String("<p style=\"-qt-paragraph-type:empty;\"></p>");
+            result->append(QStringLiteral("<p style=\"-qt-paragraph-type:empty;\"></p>"));
         }
         line.clear();
         for (const QString& tag : qAsConst(open))
@@ -190,12 +254,12 @@ bool HighlightEngine::paragraphs(const QString& text, QString* result)
         if (c == QLatin1Char('<')) {
             const int close = html.indexOf(QLatin1Char('>'), pos);
             const int tagEnd = close < 0 ? n : close + 1;
-            const QString tag = html.mid(pos, tagEnd - pos);
+            const QStringRef tag = html.midRef(pos, tagEnd - pos);
             if (tag.startsWith(spanClose)) {
                 if (!open.isEmpty())
                     open.removeLast();
             } else if (tag.startsWith(spanOpen)) {
-                open.append(tag);
+                open.append(tag.toString());
             }
             line += tag;
             pos = tagEnd;
@@ -213,6 +277,5 @@ bool HighlightEngine::paragraphs(const QString& text, QString* result)
         ++pos;
     }
     endLine();
-    *result = out;
     return true;
 }

@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QScriptValue>
 #include <QString>
+#include <QStringList>
 
 class QScriptEngine;
 
@@ -34,6 +35,13 @@ public:
     /// for HTML. False, with `html` untouched, when the highlighter is not
     /// loaded or did not return a string.
     bool highlight(const QString& text, QString* html);
+    /// The same for a script of several statements: cut after every ";" that
+    /// ends a statement, each piece highlighted on its own and remembered, so
+    /// an edit re-runs highlight.js only for the statement it touched.
+    bool highlightScript(const QString& text, QString* html);
+    /// Pieces of `text`, each ending after a ";" outside quotes and comments
+    /// (the last one may not); joined they give `text` back. [thread-safe]
+    static QStringList splitStatements(const QString& text);
 
     /// The one-line HTML of a statement for table cells: tabs as four spaces,
     /// line breaks as one space, double-dash comments removed. Without a
@@ -44,6 +52,8 @@ public:
     /// as non-breaking spaces, empty paragraphs that keep their height.
     /// False when the text could not be highlighted.
     bool paragraphs(const QString& text, QString* html);
+    /// The same, one "<p>...</p>" per line of `text`.
+    bool paragraphList(const QString& text, QStringList* lines);
 
     /// Tabs replaced by four spaces, as the highlighter sees the text.
     static QString expandTabs(const QString& text);
@@ -61,4 +71,5 @@ private:
     QScriptValue highlightFunction;
     bool loaded = false;
     QCache<QString, QString> cache;
+    QCache<QString, QString> pieceCache;
 };

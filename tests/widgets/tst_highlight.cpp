@@ -64,6 +64,7 @@ private slots:
     void undoStepsBackOneHighlightedState();
     void multiLineCommentColouredOnEveryLine();
     void emptyLinesKept();
+    void editInsideScriptRecoloursThatLine();
     void highlightOffAndOn();
     void lineNumberMargin();
     void readOnlyStyle();
@@ -74,6 +75,7 @@ private slots:
     void oneLineIsBalancedHtml();
     void oneLineCachedResultEqualsFresh();
     void missingScriptGivesEscapedText();
+    void scriptInPiecesEqualsWhole();
     void helperMatchesEditor();
 };
 
@@ -224,6 +226,36 @@ void TestHighlight::emptyLinesKept()
     QVERIFY(editor.blockBoundingRect(empty).height() >= editor.blockBoundingRect(full).height() - 1);
 }
 
+void TestHighlight::editInsideScriptRecoloursThatLine()
+{
+    Editor editor;
+    editor.setPlainText(QStringLiteral("select 1;\nselect 2;\nselect 3;\n/* open"));
+    QTextCursor c = editor.textCursor();
+    c.setPosition(editor.toPlainText().indexOf(QLatin1String("2;")) + 1);
+    editor.setTextCursor(c);
+    editor.setFocus();
+    QTest::keyClicks(&editor, QStringLiteral(" from\tt"));
+    const QString expected = QStringLiteral("select 1;\nselect 2 from    t;\nselect 3;\n/* open");
+    QCOMPARE(editor.toPlainText(), expected);
+    QCOMPARE(editor.blockCount(), 4);
+    QCOMPARE(editor.textCursor().position(), expected.indexOf(QLatin1String("t;\nselect 3")) + 1);
+    QVERIFY(isBlue(colourAt(editor, expected.indexOf(QLatin1String("from")))));
+    QVERIFY(isBlue(colourAt(editor, expected.indexOf(QLatin1String("select 3")))));
+    QCOMPARE(colourAt(editor, expected.indexOf(QLatin1String("open"))), QColor(0, 128, 0));
+
+    // Closing the comment on the last line changes only that line; breaking a
+    // line in two adds a block.
+    editor.moveCursor(QTextCursor::End);
+    QTest::keyClicks(&editor, QStringLiteral(" */ select"));
+    QVERIFY(isBlue(colourAt(editor, editor.toPlainText().lastIndexOf(QLatin1String("select")))));
+    c.setPosition(expected.indexOf(QLatin1String("from")));
+    editor.setTextCursor(c);
+    QTest::keyClick(&editor, Qt::Key_Return);
+    QCOMPARE(editor.blockCount(), 5);
+    QCOMPARE(editor.document()->findBlockByNumber(2).text().replace(QChar::Nbsp, QLatin1Char(' ')), QStringLiteral("from    t;"));
+    QVERIFY(isBlue(colourAt(editor, editor.document()->findBlockByNumber(2).position())));
+}
+
 void TestHighlight::highlightOffAndOn()
 {
     Editor editor;
@@ -343,6 +375,31 @@ void TestHighlight::missingScriptGivesEscapedText()
     HighlightEngine wrong(broken.fileName());
     QVERIFY(!wrong.isLoaded());
     QCOMPARE(wrong.oneLine(QStringLiteral("a<b")), QStringLiteral("a&lt;b"));
+}
+
+void TestHighlight::scriptInPiecesEqualsWhole()
+{
+    const QString script = QStringLiteral(
+        "SELECT 'a;b', \"c;d\", `e;f` FROM t; -- note; here\n"
+        "UPDATE t SET x = 1 /* ; inside */ WHERE y = 2;\n"
+        "# hash; comment\n"
+        "INSERT INTO t VALUES (1);;\n"
+        "DELETE FROM t WHERE z = 'unterminated; string");
+    const QStringList pieces = HighlightEngine::splitStatements(script);
+    QCOMPARE(pieces.join(QString()), script);
+    QCOMPARE(pieces.size(), 5);
+    QCOMPARE(pieces.at(3), QStringLiteral(";"));
+    QVERIFY(pieces.at(0).endsWith(QLatin1String("FROM t;")));
+    QVERIFY(pieces.at(1).startsWith(QLatin1String(" -- note; here\nUPDATE")));
+
+    HighlightEngine* engine = HighlightEngine::shared();
+    QString whole, inPieces;
+    QVERIFY(engine->highlight(script, &whole));
+    QVERIFY(engine->highlightScript(script, &inPieces));
+    QCOMPARE(inPieces, whole);
+    // Again, now from the remembered pieces.
+    QVERIFY(engine->highlightScript(script, &inPieces));
+    QCOMPARE(inPieces, whole);
 }
 
 void TestHighlight::helperMatchesEditor()

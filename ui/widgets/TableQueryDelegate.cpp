@@ -3,7 +3,11 @@
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QPainter>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QTextDocument>
+#include <QTextLayout>
+#include <cmath>
 #include <QTextOption>
 
 TableQueryDelegate::TableQueryDelegate(QString styleSheet, QObject* parent)
@@ -42,17 +46,49 @@ void TableQueryDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
 
     QAbstractTextDocumentLayout::PaintContext context;
     if (opt.state & QStyle::State_Selected) {
+        // Selected: the whole statement in the highlighted-text colour, the
+        // token colours would not read on the selection.
         const QPalette::ColorGroup group = (opt.state & QStyle::State_Active) ? QPalette::Active : QPalette::Inactive;
-        context.palette.setColor(QPalette::Text, opt.palette.color(group, QPalette::HighlightedText));
+        const QColor selected = opt.palette.color(group, QPalette::HighlightedText);
+        context.palette.setColor(QPalette::Text, selected);
+        QTextCursor all(&doc);
+        all.select(QTextCursor::Document);
+        QTextCharFormat format;
+        format.setForeground(selected);
+        all.mergeCharFormat(format);
     } else {
         context.palette.setColor(QPalette::Text, opt.palette.color(QPalette::Text));
     }
 
     const QRect textRect = style->subElementRect(QStyle::SE_ItemViewItemText, &opt, opt.widget);
+
+    // Show whole lines only; a statement that fits is centred vertically
+    // like the other cells of the row.
+    qreal shown = 0;
+    for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
+        const QTextLayout* lines = block.layout();
+        const qreal top = lines->position().y();
+        bool full = false;
+        for (int i = 0; i < lines->lineCount(); ++i) {
+            const qreal bottom = top + lines->lineAt(i).y() + lines->lineAt(i).height();
+            if (bottom > textRect.height()) {
+                full = true;
+                break;
+            }
+            shown = bottom;
+        }
+        if (full)
+            break;
+    }
+    if (shown <= 0)
+        shown = textRect.height();
+    const qreal height = doc.size().height();
+    const int offset = height < textRect.height() ? int((textRect.height() - height) / 2) : 0;
+
     painter->save();
-    painter->translate(textRect.topLeft());
-    const QRect clip(0, 0, textRect.width(), textRect.height());
-    painter->setClipRect(clip);
+    painter->translate(textRect.left(), textRect.top() + offset);
+    const QRect clip(0, 0, textRect.width(), int(std::ceil(shown)));
+    painter->setClipRect(clip.intersected(QRect(0, -offset, textRect.width(), textRect.height())));
     context.clip = clip;
     doc.documentLayout()->draw(painter, context);
     painter->restore();
