@@ -18,8 +18,8 @@ StatisticsPage::StatisticsPage(QWidget* parent) : QWidget(parent), ui(new Ui::St
     ui->setupUi(this);
     ui->widget_5->setMinimumWidth(300);
     // The graphs get the room they need before the top lists grow.
-    ui->splitterStat->setStretchFactor(0, 3);
-    ui->splitterStat->setStretchFactor(1, 2);
+    ui->splitterStat->setStretchFactor(0, 1);
+    ui->splitterStat->setStretchFactor(1, 1);
     ui->splitterTop->setStretchFactor(0, 3);
     ui->splitterTop->setStretchFactor(1, 2);
     for (GraphStatistics* g : {ui->graphDbUpload, ui->graphDbDownload, ui->graphProfUpload,
