@@ -131,11 +131,7 @@ SessionWidget::SessionWidget(languageEngine* lang_, SessionData* data, unsigned 
     bar->barFullScale = 100.0;
     view->setItemDelegateForColumn(ColLongestPercent, bar);
 
-    QHeaderView* header = view->horizontalHeader();
-    header->setSectionResizeMode(QHeaderView::ResizeToContents);
-    header->setSectionResizeMode(ColStatus, QHeaderView::Fixed);
-    header->resizeSection(ColStatus, 22);
-    header->setSectionResizeMode(ColQuery, QHeaderView::Stretch);
+    setupHeader();
     // With sorting enabled the view itself re-sorts when the header's sort
     // indicator changes.
     view->setSortingEnabled(true);
@@ -179,6 +175,19 @@ SessionWidget::~SessionWidget()
     delete ui;
     if (ownsSessionData)
         delete sessionData;   // deletes its statements too
+}
+
+void SessionWidget::setupHeader()
+{
+    QHeaderView* header = ui->tableQueries->horizontalHeader();
+    header->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // Sizes to what is on screen: measuring thousands of rows after every
+    // batch would cost more than the batch itself.
+    header->setResizeContentsPrecision(0);
+    header->setSectionResizeMode(ColStatus, QHeaderView::Fixed);
+    header->setMinimumSectionSize(qMin(header->minimumSectionSize(), 22));
+    header->resizeSection(ColStatus, 22);
+    header->setSectionResizeMode(ColQuery, QHeaderView::Stretch);
 }
 
 QTableView* SessionWidget::tableQueries() const
@@ -332,14 +341,19 @@ void SessionWidget::loadQueries()
     if (!sessionData)
         return;
     const int n = sessionData->queries.size();
-    model->removeRows(0, model->rowCount());
     shownRow = -1;
 
-    // Rows land unsorted and are sorted once at the end.
-    proxy->setDynamicSortFilter(false);
+    // The proxy is detached while the rows are built, so that it sorts and
+    // filters them once instead of taking them in one by one.
+    QHeaderView* header = ui->tableQueries->horizontalHeader();
+    const int sortColumn = header->sortIndicatorSection();
+    const Qt::SortOrder sortOrder = header->sortIndicatorOrder();
+    proxy->setSourceModel(nullptr);
+    model->removeRows(0, model->rowCount());
     const QList<double> durations = appendRows(0, n);
-    proxy->setDynamicSortFilter(true);
-    proxy->invalidate();
+    proxy->setSourceModel(model);
+    setupHeader();
+    ui->tableQueries->sortByColumn(sortColumn, sortOrder);
 
     plotter.clearGraph();
     plotter.addPoints(durations);

@@ -94,6 +94,7 @@ signals:
 
 private:
     QString text(const QString& key) const;
+    void setupHeader();
     void setStatLabel(class QLabel* label, const QString& captionKey, const QString& value);
     void refreshTotals();
     void showRunning();

@@ -116,6 +116,7 @@ private slots:
     void cleanupTestCase();
 
     void loadShowsEveryStatement();
+    void reloadKeepsColumnsSortAndFilter();
     void emptySessionKeepsActionsDisabled();
     void statisticsLine();
     void batchForAnotherSessionChangesNothing();
@@ -200,6 +201,36 @@ void TestSessionWidget::loadShowsEveryStatement()
     w.loadQueries();
     QCOMPARE(m->rowCount(), 3);
     QCOMPARE(w.graph()->values().size(), 3);
+}
+
+void TestSessionWidget::reloadKeepsColumnsSortAndFilter()
+{
+    SessionData data;
+    record(&data, kFirst);
+    record(&data, {{"SELECT 5", 5.0}});
+    SessionWidget w(lang, &data, 0);
+    QHeaderView* header = w.tableQueries()->horizontalHeader();
+    w.loadQueries();
+    QCOMPARE(header->sortIndicatorSection(), 0);
+    QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
+
+    w.tableQueries()->sortByColumn(3, Qt::AscendingOrder);
+    w.proxyModel()->applyMode(1, QString(), 1);
+    w.loadQueries();
+    QCOMPARE(header->sectionResizeMode(2), QHeaderView::Stretch);
+    QCOMPARE(header->sectionResizeMode(1), QHeaderView::Fixed);
+    QCOMPARE(header->sectionSize(1), 22);
+    QCOMPARE(header->sectionResizeMode(3), QHeaderView::ResizeToContents);
+    QCOMPARE(header->sortIndicatorSection(), 3);
+    QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
+    QAbstractItemModel* view = w.tableQueries()->model();
+    QCOMPARE(view->rowCount(), 3);   // the read filter still applies
+    QStringList order;
+    for (int r = 0; r < view->rowCount(); ++r)
+        order << view->index(r, 0).data().toString();
+    QCOMPARE(order, (QStringList{"1", "3", "4"}));
+    // The newest statement that passes is current.
+    QCOMPARE(w.proxyModel()->mapToSource(w.tableQueries()->currentIndex()).row(), 3);
 }
 
 void TestSessionWidget::emptySessionKeepsActionsDisabled()
