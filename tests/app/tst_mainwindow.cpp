@@ -10,6 +10,7 @@
 #include "ModalWatcher.h"
 #include "MngrSessions.h"
 #include "PlotterMoved.h"
+#include "ProxyServer.h"
 #include "SessionData.h"
 #include "Settings.h"
 #include "StatisticsPage.h"
@@ -27,6 +28,8 @@
 #include <QSignalSpy>
 #include <QSortFilterProxyModel>
 #include <QSpinBox>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTableView>
 #include <QtTest>
 
@@ -54,8 +57,12 @@ private slots:
     void topTablesThroughProxies();
     void closeSavesGeneral();
     void acceptedProfileStartsCapture();
+    void proxyFailureShownAndCaptureStopped();
+    void proxyStartShowsServer();
 
 private:
+    /// The proxy wired to the window as the program wires it.
+    std::unique_ptr<ProxyServer> makeProxy();
     /// A recorded session in the manager with `n` statements of 3 rows and
     /// 1.5 Kb each, the second one failed; returns its list position.
     uint addSessionWithQueries(int n);
@@ -393,6 +400,79 @@ void TestMainWindow::acceptedProfileStartsCapture()
     win->form()->profilesBtn->click();
     QVERIFY(!win->isCapturing());
     QCOMPARE(changed.count(), 2);
+}
+
+std::unique_ptr<ProxyServer> TestMainWindow::makeProxy()
+{
+    auto proxy = std::make_unique<ProxyServer>(settings.get(), mngr.get(), lang.get());
+    connect(proxy.get(), &ProxyServer::updateStatSignal, win.get(), &MainWindow::serverStatisticUpdate);
+    connect(win.get(), &MainWindow::startBtnPress, proxy.get(), &ProxyServer::startProxy);
+    connect(win.get(), &MainWindow::stopBtnPress, proxy.get(), &ProxyServer::stopProxy);
+    connect(proxy.get(), &ProxyServer::serverStateChanged, win.get(), &MainWindow::onServerStateChanged);
+    win->setProxy(proxy.get());
+    return proxy;
+}
+
+void TestMainWindow::proxyFailureShownAndCaptureStopped()
+{
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+    const quint16 closed = probe.serverPort();
+    probe.close();
+    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+    const quint16 profilerPort = probe.serverPort();
+    probe.close();
+    Profile* p = settings->profiles.at(0);
+    p->Host = QStringLiteral("127.0.0.1");
+    p->Port = closed;
+    p->ProfilerPort = profilerPort;
+    auto proxy = makeProxy();
+
+    ModalWatcher watcher(win.get());
+    win->form()->startBtn->click();
+    QCOMPARE(watcher.boxes, QStringList{lang->errors(QStringLiteral("error_str")) + QLatin1Char('|')
+                                        + lang->errors(QStringLiteral("mysql_conn_error"))});
+    QVERIFY(!win->isCapturing());
+    QVERIFY(!win->form()->startBtn->isChecked());
+    QCOMPARE(win->form()->startBtn->text(), lang->toolbar(QStringLiteral("start_btn")));
+    // Nothing listens on the profiler port.
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, profilerPort);
+    QVERIFY(!client.waitForConnected(3000));
+}
+
+void TestMainWindow::proxyStartShowsServer()
+{
+    REQUIRE_TESTDB(db);
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+    const quint16 profilerPort = probe.serverPort();
+    probe.close();
+    Profile* p = settings->profiles.at(0);
+    p->Host = db.host;
+    p->Port = db.port;
+    p->User = db.user;
+    p->Password = db.password;
+    p->ProfilerPort = profilerPort;
+    p->StatusPeriod = 1;
+    auto proxy = makeProxy();
+
+    ModalWatcher watcher(win.get());
+    win->form()->startBtn->click();
+    QVERIFY2(watcher.boxes.isEmpty(), qPrintable(watcher.boxes.join(QLatin1Char('\n'))));
+    QVERIFY(win->isCapturing());
+    QCOMPARE(page()->lbState->text(), lang->statistics(QStringLiteral("running_str")));
+    QCOMPARE(page()->lbProfPort->text(), QString::number(profilerPort));
+    // The first poll arrives at once: version and uptime of the test server.
+    QVERIFY2(win->statisticsPage()->fullVersion().contains(QStringLiteral("MariaDB")),
+             qPrintable(win->statisticsPage()->fullVersion()));
+    QVERIFY(page()->statUptime->text() != lang->statistics(QStringLiteral("stat_nodata_str")));
+    QVERIFY(!page()->statUptime->text().isEmpty());
+    QVERIFY(win->sqlDatabase().isOpen());
+
+    win->form()->startBtn->click();
+    QCOMPARE(page()->lbState->text(), lang->statistics(QStringLiteral("stopped_str")));
+    QVERIFY(!win->sqlDatabase().isOpen());
 }
 
 QTEST_MAIN(TestMainWindow)
