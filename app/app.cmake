@@ -15,8 +15,7 @@ set_target_properties(appdialogs PROPERTIES AUTOUIC_SEARCH_PATHS "${CMAKE_CURREN
 add_executable(quarvel ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
 install(TARGETS quarvel)
 
-# The main window (library `ui`, configured later) opens these dialogs, and the
-# single-instance guard may be declared further down in this folder: link both
+# The main window (library `ui`, configured later) opens these dialogs: link
 # once every folder has been read.
 function(quarvel_link_app)
   if(TARGET ui)
@@ -27,11 +26,7 @@ function(quarvel_link_app)
       target_link_libraries(ui PUBLIC appdialogs)
     endif()
   endif()
-  set(_libs ui appdialogs capture settings i18n resources Qt5::Widgets Qt5::Sql Qt5::Network)
-  if(TARGET singleinstance)
-    list(APPEND _libs singleinstance)
-    target_compile_definitions(quarvel PRIVATE QUARVEL_HAVE_SINGLEINSTANCE=1)
-  endif()
-  target_link_libraries(quarvel PRIVATE ${_libs})
+  target_link_libraries(quarvel PRIVATE ui appdialogs capture singleinstance settings i18n resources
+                        Qt5::Widgets Qt5::Sql Qt5::Network)
 endfunction()
 cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL quarvel_link_app)

@@ -38,11 +38,11 @@ namespace {
 /// its exec() runs; used only by the QUARVEL_TEST_AUTOCLOSE hook.
 void scheduleAutoClose(QDialog* dialog, const QString& name)
 {
-    const QString spec = QString::fromLocal8Bit(qgetenv("QUARVEL_TEST_AUTOCLOSE"));
-    if (spec.isEmpty())
+    const QString plan = QString::fromLocal8Bit(qgetenv("QUARVEL_TEST_AUTOCLOSE"));
+    if (plan.isEmpty())
         return;
     QString action;
-    for (const QString& part : spec.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+    for (const QString& part : plan.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
         const QStringList kv = part.split(QLatin1Char('='));
         if (kv.size() == 2 && kv.at(0).trimmed() == name)
             action = kv.at(1).trimmed();
@@ -66,8 +66,8 @@ void scheduleAutoClose(QDialog* dialog, const QString& name)
 /// closes the first modal dialog that appears.
 void autoCloseNextModal(const QString& name)
 {
-    const QString spec = QString::fromLocal8Bit(qgetenv("QUARVEL_TEST_AUTOCLOSE"));
-    if (!spec.contains(name + QLatin1Char('=')))
+    const QString plan = QString::fromLocal8Bit(qgetenv("QUARVEL_TEST_AUTOCLOSE"));
+    if (!plan.contains(name + QLatin1Char('=')))
         return;
     auto* poll = new QTimer(qApp);
     poll->setInterval(20);
