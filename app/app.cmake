@@ -15,18 +15,7 @@ set_target_properties(appdialogs PROPERTIES AUTOUIC_SEARCH_PATHS "${CMAKE_CURREN
 add_executable(quarvel ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
 install(TARGETS quarvel)
 
-# The main window (library `ui`, configured later) opens these dialogs: link
-# once every folder has been read.
-function(quarvel_link_app)
-  if(TARGET ui)
-    get_target_property(_type ui TYPE)
-    if(_type STREQUAL "INTERFACE_LIBRARY")
-      target_link_libraries(ui INTERFACE appdialogs)
-    else()
-      target_link_libraries(ui PUBLIC appdialogs)
-    endif()
-  endif()
-  target_link_libraries(quarvel PRIVATE ui appdialogs capture singleinstance settings i18n resources
-                        Qt5::Widgets Qt5::Sql Qt5::Network)
-endfunction()
-cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL quarvel_link_app)
+# Target names are resolved when the build is generated, so `ui` (configured
+# later, from ui/) can be named here.
+target_link_libraries(quarvel PRIVATE ui appdialogs capture singleinstance settings i18n resources
+                      Qt5::Widgets Qt5::Sql Qt5::Network)
