@@ -6,7 +6,9 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPolygonF>
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 QColor sessionColor(const char* key, const char* def)
@@ -91,6 +93,14 @@ double Plotter::pointX(int index) const
     return (index + 1) * slotWidth() + 6;
 }
 
+void Plotter::updateHover()
+{
+    hoverIndex = -1;
+    const QRect plot(QPoint(6, 21), QPoint(width() - 6, height() - 6));
+    if (!points.isEmpty() && !plot.isEmpty() && plot.contains(mouseX, mouseY))
+        hoverIndex = int(std::floor((mouseX - 6) / slotWidth() + 0.5));
+}
+
 void Plotter::mouseMoveEvent(QMouseEvent* event)
 {
     mouseX = event->pos().x();
@@ -116,6 +126,22 @@ void Plotter::leaveEvent(QEvent*)
 
 void Plotter::refreshPixmap()
 {
+    updateHover();
+    stale = true;
+    update();
+}
+
+const QPixmap& Plotter::picture() const
+{
+    if (stale)
+        rebuild();
+    return pixmap;
+}
+
+void Plotter::rebuild() const
+{
+    stale = false;
+    ++redraws;
     pixmap = QPixmap(size());
     pixmap.fill(Qt::white);
     QPainter painter(&pixmap);
@@ -123,14 +149,12 @@ void Plotter::refreshPixmap()
     painter.setPen(palette().color(QPalette::WindowText));
     drawGraph(&painter);
     painter.end();
-    update();
 }
 
-void Plotter::drawGraph(QPainter* painter)
+void Plotter::drawGraph(QPainter* painter) const
 {
     const int W = width();
     const int H = height();
-    hoverIndex = -1;
 
     const QRect frame(QPoint(margin, topMargin), QPoint(W - 6, H - 6));
     if (frame.isEmpty())
@@ -150,15 +174,28 @@ void Plotter::drawGraph(QPainter* painter)
     const int h = plot.height();
     const int B = H - 6;
 
-    if (!points.isEmpty() && plot.contains(mouseX, mouseY))
-        hoverIndex = int(std::floor((mouseX - 6) / dx + 0.5));
-
     const QColor graph = sessionColor("graph_clr", "#2485fd");
     if (!points.isEmpty()) {
+        // Points that fall into the same pixel column make one vertex with
+        // their largest value, so the outline costs at most one vertex per
+        // pixel however long the session is.
         QPolygonF area;
+        area.reserve(std::min(int(points.size()), W) + 2);
         area << QPointF(6, B + 1);
-        for (int i = 0; i < points.size(); ++i)
-            area << QPointF((i + 1) * dx + 6, B - (h + 1) / maxY * points.at(i));
+        const double k = (h + 1) / maxY;
+        int column = std::numeric_limits<int>::min();
+        for (int i = 0; i < points.size(); ++i) {
+            const double x = (i + 1) * dx + 6;
+            const double y = B - k * points.at(i);
+            const int c = int(std::floor(x));
+            if (c == column && dx < 1.0) {
+                if (y < area.last().y())
+                    area.last().setY(y);
+                continue;
+            }
+            column = c;
+            area << QPointF(x, y);
+        }
         area << QPointF(W - 5, B + 1);
         painter->setPen(QPen(graph, 2));
         painter->setBrush(withAlpha(graph, 150));
@@ -181,7 +218,7 @@ void Plotter::drawGraph(QPainter* painter)
 void Plotter::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    painter.drawPixmap(0, 0, pixmap);
+    painter.drawPixmap(0, 0, picture());
 }
 
 void Plotter::resizeEvent(QResizeEvent*)

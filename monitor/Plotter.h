@@ -25,11 +25,14 @@ public:
     const QList<double>& values() const { return points; }
     double scaleMax() const { return maxY; }
     int markedIndex() const { return linePosition; }
-    /// 1-based slot under the mouse as of the last drawing, -1 outside the plot.
+    /// 1-based slot under the mouse, -1 outside the plot or without points.
     int hoverSlot() const { return hoverIndex; }
     /// x of the point of statement `index` (0-based), or 0 when there is none.
     double pointX(int index) const;
-    const QPixmap& picture() const { return pixmap; }
+    /// The graph as painted (rebuilt first when stale).
+    const QPixmap& picture() const;
+    /// How often the pixmap was rebuilt.
+    int redrawCount() const { return redraws; }
 
 public slots:
     void addPoint(double point);
@@ -47,11 +50,16 @@ protected:
     void leaveEvent(QEvent* event) override;
 
 private:
+    /// Marks the pixmap stale and schedules a paint.
     void refreshPixmap();
-    void drawGraph(QPainter* painter);
+    void rebuild() const;
+    void drawGraph(QPainter* painter) const;
+    void updateHover();
     double slotWidth() const;
 
-    QPixmap pixmap;
+    mutable QPixmap pixmap;
+    mutable bool stale = true;
+    mutable int redraws = 0;
     QList<double> points;
     double maxY = 100.0;
     qint32 defaultMaxY = 50;

@@ -3,14 +3,19 @@
 #include "ui_StatisticsPage.h"
 
 #include "CodeEditor.h"
+#include "FlowModel.h"
+#include "FlowPage.h"
 #include "MngrSessions.h"
 #include "PlotterMoved.h"
 #include "ProfilesDialog.h"
 #include "ProxyServer.h"
 #include "SessionData.h"
+#include "SessionWidget.h"
+#include "SessionsPage.h"
 #include "Settings.h"
 #include "SettingsDialog.h"
 #include "StatisticsPage.h"
+#include "SortFilterProxyModel.h"
 #include "StyleEngine.h"
 #include "TableButtonDelegate.h"
 #include "TextHelpers.h"
@@ -24,6 +29,7 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QScreen>
+#include <QSortFilterProxyModel>
 #include <QStandardItemModel>
 
 languageEngine* MainWindow::_le = nullptr;
@@ -63,6 +69,10 @@ MainWindow::MainWindow(languageEngine* le, StyleEngine* se, Settings* settings, 
     connect(ui->startBtn, &QPushButton::clicked, this, &MainWindow::onClickStartBtn);
     connect(ui->settingsBtn, &QPushButton::clicked, this, &MainWindow::onClickSettingsBtn);
     connect(this, &MainWindow::changedProfileSettings, this, &MainWindow::settingsUpdate);
+    connect(ui->clearSessionsBtn, &QPushButton::clicked, this, &MainWindow::onClickClearSessionsBtn);
+    connect(ui->openTabSBtn, &QPushButton::clicked, this, &MainWindow::openTabSession);
+    connect(ui->tableSessions, &QTableView::doubleClicked, this, &MainWindow::openTabSession);
+    connect(ui->tabWidget, &TabWidget::tabClose, this, &MainWindow::tabSessionClose);
 
     createGraphics();
     createTables();
@@ -158,6 +168,18 @@ void MainWindow::createTables()
     ui->statisticsTab->createTables(_mngr, CodeEditor::_css);
     serverBarDelegates = ui->statisticsTab->serverBars();
     profilerBarDelegates = ui->statisticsTab->profilerBars();
+
+    flow = new FlowPage(ui, _mngr, _settings, _le, this);
+    flow->model()->setHighlighter([](const QString& text) { return MainWindow::toHighlightText(text); });
+    flowModel = flow->model();
+    flowProxy = flow->proxy();
+
+    sessionList = new SessionsPage(ui, _mngr, _settings, _le, _se, this);
+    connect(sessionList, &SessionsPage::copyRequested, this, &MainWindow::copyToClipboard);
+    connect(ui->tableSessions->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { on_tableSessions_selectionChanged(); });
+    sessionsModel = sessionList->model();
+    sessionsProxy = sessionList->proxy();
 }
 
 void MainWindow::settingsUpdate()
@@ -257,18 +279,30 @@ void MainWindow::serverStatisticUpdate(QString uptime, QList<double> params, QLi
 void MainWindow::newQueries(uint index, uint indexQuery, uint count)
 {
     Q_UNUSED(count)
+    if (sessionsModel->rowCount() == 0)
+        return;
     const SessionData* data = _mngr->getSessionData(index);
     if (!data)
         return;
+    sessionList->refreshRow(data);
+
+    const quint32 firstNumber = queryCount + 1;
+    bool failed = false;
     for (int i = int(indexQuery); i < data->queries.size(); ++i) {
         const Query* q = data->queries.at(i);
         ++queryCount;
         rowsSeen += q->rows;
         responseKbSeen += q->responseKb;
         requestKbSeen += q->requestKb;
-        if (q->isError)
+        if (q->isError) {
             ++errorQueries;
+            failed = true;
+        }
     }
+    if (failed)
+        sessionList->markError(data->id);
+    // The rows themselves are shown by the flow's next tick.
+    flow->enqueue(data, int(indexQuery), firstNumber);
     showProfilerCounters();
 
     const double scales[] = {double(_mngr->countTopQueries), double(_mngr->countTopTables),
@@ -293,14 +327,14 @@ void MainWindow::showProfilerCounters()
 
 void MainWindow::addSession(uint index)
 {
-    Q_UNUSED(index)
+    sessionList->addSession(_mngr->getSessionData(index), index);
     ui->statisticsTab->form()->sessions->setText(QString::number(_mngr->sessions.size()));
 }
 
 void MainWindow::closeSession(uint index)
 {
     const SessionData* data = _mngr->getSessionData(index);
-    if (data && !data->authenticated) {
+    if (data && sessionList->closeSession(data)) {
         ++errorConnections;
         ui->statisticsTab->form()->erCon->setText(QString::number(errorConnections));
     }
@@ -308,16 +342,130 @@ void MainWindow::closeSession(uint index)
 
 void MainWindow::setDbName(ulong id, QString name)
 {
-    // Only the session list shows databases; the sessions page fills it.
-    Q_UNUSED(id)
-    Q_UNUSED(name)
+    sessionList->setDbName(id, name);
 }
 
 void MainWindow::removeSession(ulong id)
 {
-    // Only the session list shows single sessions; the sessions page removes the row.
-    Q_UNUSED(id)
+    sessionList->removeSession(id);
+}
+
+void MainWindow::openTabSession()
+{
+    sessionList->openSelected();
+}
+
+void MainWindow::setHighlightSession(ulong id, bool on)
+{
+    sessionList->setHighlightSession(id, on);
+}
+
+void MainWindow::deleteTabsSessions()
+{
+    sessionList->deleteTabsSessions();
+}
+
+void MainWindow::tabSessionClose(QString id)
+{
+    // Titles that are no numbers (SQL tabs have numbers too, but no session
+    // row of that number is bold unless its tab is open) match nothing.
+    setHighlightSession(id.toULong(), false);
+}
+
+void MainWindow::on_tableSessions_selectionChanged()
+{
+    sessionList->selectionChanged();
+}
+
+void MainWindow::on_btnCompareSessions_clicked()
+{
+    // Comparing sessions comes with the archive; the button only tracks the selection.
+}
+
+void MainWindow::onClickClearSessionsBtn()
+{
+    sessionList->clear();
+    _mngr->clearAllSessions();
+
+    queryCount = 0;
+    rowsSeen = 0;
+    errorQueries = 0;
+    errorConnections = 0;
+    responseKbSeen = 0;
+    requestKbSeen = 0;
+    previousTotals = {0.0, 0.0, 0.0};
+    showProfilerCounters();
     ui->statisticsTab->form()->sessions->setText(QString::number(_mngr->sessions.size()));
+
+    for (TopListModel* m : {_mngr->modelTopQueries, _mngr->modelTopTables, _mngr->modelTopDb})
+        m->removeRows(0, m->rowCount());
+    _mngr->modelStatus->removeRows(0, _mngr->modelStatus->rowCount());
+    for (PlotterMoved* p : {serverPlotter, flowPlotter})
+        if (p)
+            p->clearGraph();
+    flow->clear();
+}
+
+void MainWindow::on_flowTable_doubleClicked(QModelIndex index)
+{
+    unsigned long id = 0;
+    int position = -1;
+    if (!flow->statementAt(index, &id, &position))
+        return;
+    const int sessionIndex = _mngr->getSessionIndex(id);
+    SessionData* data = sessionIndex >= 0 ? _mngr->getSessionData(uint(sessionIndex)) : nullptr;
+    if (!data || !data->authenticated)
+        return;
+    sessionList->openTab(data, uint(sessionIndex), true, position);
+}
+
+void MainWindow::on_btnCopy_clicked()
+{
+    copyToClipboard(ui->queryViewer->toPlainText());
+}
+
+void MainWindow::on_btnExecute_clicked()
+{
+    QString text, db;
+    if (flow->currentStatement(&text, &db))
+        emit sqlTabRequested(text, 1, db);
+}
+
+void MainWindow::on_btnExplay_clicked()
+{
+    QString text, db;
+    if (flow->currentStatement(&text, &db))
+        emit sqlTabRequested(text, 2, db);
+}
+
+void MainWindow::on_btnFilter_clicked()
+{
+    flow->toggleFilter(ui->btnFilter->isChecked());
+}
+
+void MainWindow::on_btnExport_clicked()
+{
+    flow->runExport();
+}
+
+void MainWindow::openTopQuery(QTableView* view, const QModelIndex& index)
+{
+    const QAbstractItemModel* m = view->model();
+    if (!m || !index.isValid())
+        return;
+    const QString statement = m->index(index.row(), 5).data().toString();
+    const QString database = m->index(index.row(), 3).data().toString();
+    emit sqlTabRequested(statement, 1, database);
+}
+
+void MainWindow::on_tableTopQueries_doubleClicked(QModelIndex index)
+{
+    openTopQuery(ui->statisticsTab->form()->tableTopQueries, index);
+}
+
+void MainWindow::on_tableTopQueriesDb_doubleClicked(QModelIndex index)
+{
+    openTopQuery(ui->statisticsTab->form()->tableTopQueriesDb, index);
 }
 
 void MainWindow::updateProfilerGraphs()
@@ -370,8 +518,9 @@ void MainWindow::onClickSettingsBtn()
         show();
     }
 
-    // The flow and the session list keep at most their limits; the pages that
-    // own those models trim them when they exist.
+    // Lower limits take effect at once: the oldest rows go.
+    flow->trimTo(_settings->MaxLinesFlow);
+    sessionList->trimTo(_settings->MaxSessions);
     if (!capturing) {
         emit startBtnPress();
         emit stopBtnPress();
@@ -428,22 +577,8 @@ void MainWindow::changeLanguage()
     }
     settingsUpdate();
 
-    // Flow page.
-    ui->btnExplay->setText(_le->flow(QStringLiteral("explain_btn")));
-    ui->btnExecute->setText(_le->flow(QStringLiteral("to_sql_editor_btn")));
-    ui->lbCodeTitle->setText(_le->flow(QStringLiteral("code_query_str")));
-    ui->btnCopy->setToolTip(_le->flow(QStringLiteral("copy_btn")));
-    ui->btnExport->setText(_le->flow(QStringLiteral("export_btn")));
-    ui->btnFilter->setText(_le->flow(QStringLiteral("filter_btn")));
-
-    // Sessions page.
-    ui->clearSessionsBtn->setText(_le->sessions(QStringLiteral("clear_all_btn")));
-    ui->saveBtn->setText(_le->sessions(QStringLiteral("save_session_btn")));
-    ui->btnCompareSessions->setText(_le->sessions(QStringLiteral("compare_btn")));
-    ui->openTabSBtn->setText(_le->sessions(QStringLiteral("open_tab_btn")));
-    performedText = _le->sessions(QStringLiteral("sess_performed_str"));
-    yesNoText = QStringList{_le->sessions(QStringLiteral("sess_saved_yes_str")),
-                 _le->sessions(QStringLiteral("sess_saved_no_str"))};
+    flow->changeLanguage();
+    sessionList->changeLanguage();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

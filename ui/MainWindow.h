@@ -10,14 +10,22 @@
 namespace Ui {
 class MainWindow;
 }
+class FlowModel;
+class FlowPage;
 class MngrSessions;
 class PlotterMoved;
+class QModelIndex;
+class QSortFilterProxyModel;
+class QStandardItemModel;
+class SessionsPage;
+class SortFilterProxyModel;
 class ProxyServer;
 class QClipboard;
 class QCloseEvent;
 class Settings;
 class StatisticsPage;
 class StyleEngine;
+class QTableView;
 class TableButtonDelegate;
 class languageEngine;
 
@@ -64,6 +72,8 @@ public:
     QSqlDatabase sqlDatabase() const;
 
     StatisticsPage* statisticsPage() const;
+    FlowPage* flowPage() const { return flow; }
+    SessionsPage* sessionsPage() const { return sessionList; }
     Ui::MainWindow* form() const { return ui; }
     bool isCapturing() const { return capturing; }
 
@@ -79,6 +89,9 @@ signals:
     void startBtnPress();
     void stopBtnPress();
     void changedProfileSettings();
+    /// Asks for an SQL editor tab with `query` in database `dbName`
+    /// (command 1 executes it, 2 explains it). No SQL tabs are built yet.
+    void sqlTabRequested(QString query, int command, QString dbName);
 
 public slots:
     /// Start/stop toggle of capture.
@@ -94,6 +107,8 @@ public slots:
     void closeSession(uint index);
     void setDbName(ulong id, QString name);
     void removeSession(ulong id);
+    /// Opens the selected sessions of the list in tabs (or switches to them).
+    void openTabSession();
     /// Shows the current profile on the statistics page.
     void settingsUpdate();
     /// Runs the profiles dialog; an accepted profile restarts capture with it.
@@ -107,6 +122,21 @@ private slots:
     void updateProfilerGraphs();
     void showProxyError(QString title, QString text);
 
+    // Sessions page.
+    void onClickClearSessionsBtn();
+    void tabSessionClose(QString id);
+    void on_btnCompareSessions_clicked();
+
+    // Flow page and the top-query lists.
+    void on_flowTable_doubleClicked(QModelIndex index);
+    void on_btnCopy_clicked();
+    void on_btnExecute_clicked();
+    void on_btnExplay_clicked();
+    void on_btnFilter_clicked();
+    void on_btnExport_clicked();
+    void on_tableTopQueries_doubleClicked(QModelIndex index);
+    void on_tableTopQueriesDb_doubleClicked(QModelIndex index);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -115,6 +145,13 @@ private:
     void createTables();
     void subscribe(bool on);
     void showProfilerCounters();
+    /// Compare button: 2 to 5 selected sessions (connected to the list's selection).
+    void on_tableSessions_selectionChanged();
+    /// Bold (or normal) row of session `id` in the session list.
+    void setHighlightSession(ulong id, bool on);
+    /// Removes every run-time tab; the fixed pages and the spacer stay.
+    void deleteTabsSessions();
+    void openTopQuery(QTableView* view, const QModelIndex& index);
 
     Ui::MainWindow* ui;
     bool capturing = false;
@@ -123,13 +160,17 @@ private:
     QStringList startStopText{QStringLiteral("Start"), QStringLiteral("Stop")};
     QString noDataText{QStringLiteral("None")};
     QStringList stateText{QStringLiteral("Running"), QStringLiteral("Stopped")};
-    QStringList yesNoText{QStringLiteral("Yes"), QStringLiteral("No")};
-    QString performedText;
     ProxyServer* proxy = nullptr;
     QTimer graphTimer;
     QList<double> previousTotals{0.0, 0.0, 0.0};
     QList<TableButtonDelegate*> serverBarDelegates;
     QList<TableButtonDelegate*> profilerBarDelegates;
-    int filterMode = 0;
-    QString filterKeyword;
+    FlowPage* flow = nullptr;
+    SessionsPage* sessionList = nullptr;
+    /// The flow table's model and filter proxy (owned by the flow page).
+    FlowModel* flowModel = nullptr;
+    SortFilterProxyModel* flowProxy = nullptr;
+    /// The session list's model and sorting proxy (owned by the sessions page).
+    QStandardItemModel* sessionsModel = nullptr;
+    QSortFilterProxyModel* sessionsProxy = nullptr;
 };
