@@ -24,13 +24,18 @@ struct Capture
     int disconnects = 0;
 };
 
+/// How the relay's traffic reaches the decoder.
+enum class Wiring { Queue, Signals };
+
 /// Accepts connections in its own thread and wires a relay and a decoder
-/// for each, as a session does.
+/// for each, as a session does (Wiring::Queue), or through the relay's
+/// per-unit signals.
 class RelayListener : public QThread
 {
 public:
-    RelayListener(Capture* capture, QString host, quint16 port, Settings* settings = nullptr)
-        : capture(capture), host(std::move(host)), port(port), settings(settings)
+    RelayListener(Capture* capture, QString host, quint16 port, Settings* settings = nullptr,
+                  Wiring wiring = Wiring::Queue)
+        : capture(capture), host(std::move(host)), port(port), settings(settings), wiring(wiring)
     {
     }
     ~RelayListener() override
@@ -71,8 +76,12 @@ private:
         handler->moveToThread(handler);
         relay->moveToThread(relay);
         Capture* cap = capture;
-        connect(relay, &ThreadSession::clientData, handler, &ThreadHandler::handlerClient, Qt::QueuedConnection);
-        connect(relay, &ThreadSession::mysqlData, handler, &ThreadHandler::handlerMysql, Qt::QueuedConnection);
+        if (wiring == Wiring::Queue) {
+            relay->handOverTo(handler);
+        } else {
+            connect(relay, &ThreadSession::clientData, handler, &ThreadHandler::handlerClient, Qt::QueuedConnection);
+            connect(relay, &ThreadSession::mysqlData, handler, &ThreadHandler::handlerMysql, Qt::QueuedConnection);
+        }
         connect(relay, &ThreadSession::disconnectSession, handler, &ThreadHandler::onDisconnectSession, Qt::QueuedConnection);
         connect(handler, &ThreadHandler::startSession, handler,
                 [cap](QDateTime, QString user, QString db, bool ok) {
@@ -100,6 +109,7 @@ private:
     QString host;
     quint16 port;
     Settings* settings;
+    Wiring wiring;
     QAtomicInteger<quint16> boundPort{0};
     QList<QThread*> threads;
 };
@@ -115,6 +125,8 @@ QStringList texts(Capture& cap)
 
 } // namespace
 
+Q_DECLARE_METATYPE(Wiring)
+
 class TestRelay : public QObject
 {
     Q_OBJECT
@@ -122,23 +134,30 @@ private slots:
     void clientOutputIdentical_data();
     void clientOutputIdentical();
     void failedLogin();
+    void durationsAndRows_data();
     void durationsAndRows();
     void profileFromSettings();
     void unreachableServerClosesClient();
     void serverClosingMidPacket();
+    void slowPeerHoldsTheOtherBack_data();
+    void slowPeerHoldsTheOtherBack();
 };
 
 void TestRelay::clientOutputIdentical_data()
 {
     QTest::addColumn<QStringList>("args");
-    QTest::newRow("plain") << QStringList{};
-    QTest::newRow("compressed") << QStringList{"--compress"};
-    QTest::newRow("default database") << QStringList{"--database=quarvel_test"};
+    QTest::addColumn<Wiring>("wiring");
+    QTest::newRow("plain") << QStringList{} << Wiring::Queue;
+    QTest::newRow("compressed") << QStringList{"--compress"} << Wiring::Queue;
+    QTest::newRow("default database") << QStringList{"--database=quarvel_test"} << Wiring::Queue;
+    QTest::newRow("plain, signals") << QStringList{} << Wiring::Signals;
+    QTest::newRow("compressed, signals") << QStringList{"--compress"} << Wiring::Signals;
 }
 
 void TestRelay::clientOutputIdentical()
 {
     QFETCH(QStringList, args);
+    QFETCH(Wiring, wiring);
     REQUIRE_TESTDB(db);
     const QString sql = QStringLiteral(
         "CREATE DATABASE IF NOT EXISTS quarvel_test;\n"
@@ -154,7 +173,7 @@ void TestRelay::clientOutputIdentical()
     QVERIFY(direct.contains("name-4999"));
 
     Capture cap;
-    RelayListener listener(&cap, db.host, db.port);
+    RelayListener listener(&cap, db.host, db.port, nullptr, wiring);
     listener.start();
     QTRY_VERIFY(listener.listenPort() != 0);
     const QString relayed = db.runClient(sql, args + QStringList{"--force"}, &relayExit, listener.listenPort());
@@ -200,11 +219,19 @@ void TestRelay::failedLogin()
     listener.wait();
 }
 
+void TestRelay::durationsAndRows_data()
+{
+    QTest::addColumn<Wiring>("wiring");
+    QTest::newRow("queue") << Wiring::Queue;
+    QTest::newRow("signals") << Wiring::Signals;
+}
+
 void TestRelay::durationsAndRows()
 {
+    QFETCH(Wiring, wiring);
     REQUIRE_TESTDB(db);
     Capture cap;
-    RelayListener listener(&cap, db.host, db.port);
+    RelayListener listener(&cap, db.host, db.port, nullptr, wiring);
     listener.start();
     QTRY_VERIFY(listener.listenPort() != 0);
     const QString sql = QStringLiteral(
@@ -319,6 +346,85 @@ void TestRelay::serverClosingMidPacket()
     // Everything the server sent arrives, then the relay closes the client.
     QVERIFY(closed.wait(60000) || client.state() == QAbstractSocket::UnconnectedState);
     QCOMPARE(client.readAll(), sent);
+    QTRY_VERIFY_WITH_TIMEOUT([&] { QMutexLocker l(&cap.lock); return cap.disconnects == 1; }(), 30000);
+}
+
+namespace {
+/// The byte at position i of a long generated stream.
+char streamByte(qint64 i)
+{
+    return char((i * 7 + (i >> 13)) & 0xFF);
+}
+} // namespace
+
+void TestRelay::slowPeerHoldsTheOtherBack_data()
+{
+    QTest::addColumn<bool>("slowClient");
+    QTest::newRow("slow client") << true;
+    QTest::newRow("slow server") << false;
+}
+
+void TestRelay::slowPeerHoldsTheOtherBack()
+{
+    // One side sends far more than all buffers on the way can hold while the
+    // other does not read: the relay must stop reading instead of piling the
+    // stream up in memory, and deliver all of it, unchanged, once the reader
+    // reads again.
+    QFETCH(bool, slowClient);
+    constexpr qint64 Total = 96 << 20;
+    QTcpServer fake;
+    QVERIFY(fake.listen(QHostAddress::LocalHost, 0));
+    Capture cap;
+    RelayListener listener(&cap, QStringLiteral("127.0.0.1"), fake.serverPort());
+    listener.start();
+    QTRY_VERIFY(listener.listenPort() != 0);
+    QTcpSocket client;
+    client.setReadBufferSize(64 << 10);
+    client.connectToHost(QHostAddress::LocalHost, listener.listenPort());
+    QVERIFY(client.waitForConnected(10000));
+    QVERIFY(fake.waitForNewConnection(30000));
+    QTcpSocket* peer = fake.nextPendingConnection();
+    peer->setReadBufferSize(64 << 10);
+    QTcpSocket* writer = slowClient ? peer : &client;
+    QTcpSocket* reader = slowClient ? &client : peer;
+    reader->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 64 << 10);
+
+    qint64 handed = 0;   // bytes given to the writer socket
+    auto feed = [&] {
+        while (handed < Total && writer->bytesToWrite() < (1 << 20)) {
+            QByteArray chunk(int(qMin<qint64>(256 << 10, Total - handed)), Qt::Uninitialized);
+            for (int i = 0; i < chunk.size(); ++i)
+                chunk[i] = streamByte(handed + i);
+            writer->write(chunk);
+            handed += chunk.size();
+        }
+    };
+    connect(writer, &QTcpSocket::bytesWritten, this, feed);
+    feed();
+    // Let the writer push until it makes no more progress.
+    qint64 out = -1;
+    while (out != handed - writer->bytesToWrite()) {
+        out = handed - writer->bytesToWrite();
+        QTest::qWait(500);
+    }
+    QVERIFY2(out < Total, "the relay took the whole stream while nobody read it");
+
+    qint64 received = 0;
+    qint64 firstWrong = -1;
+    auto drain = [&] {
+        const QByteArray got = reader->readAll();
+        for (int i = 0; i < got.size(); ++i)
+            if (firstWrong < 0 && got[i] != streamByte(received + i))
+                firstWrong = received + i;
+        received += got.size();
+    };
+    connect(reader, &QTcpSocket::readyRead, this, drain);
+    reader->setReadBufferSize(0);
+    drain();
+    QTRY_VERIFY_WITH_TIMEOUT(received >= Total, 600000);
+    QCOMPARE(received, Total);
+    QCOMPARE(firstWrong, qint64(-1));
+    client.disconnectFromHost();
     QTRY_VERIFY_WITH_TIMEOUT([&] { QMutexLocker l(&cap.lock); return cap.disconnects == 1; }(), 30000);
 }
 

@@ -5,8 +5,12 @@
 #include "MysqlWire.h"
 #include "ThreadHandler.h"
 
+#include <QMutex>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QtTest>
+
+#include <atomic>
 
 using namespace wire;
 using namespace mysql;
@@ -22,6 +26,9 @@ private slots:
     void trackerBoundaries();
     void trackerCompressionAfterFinalOk();
     void trackerTlsAndCommands();
+    void trafficQueueOrderAndWakeUp();
+    void queuedTrafficLikeDirectCalls();
+    void pipelinedTrafficFromAnotherThread();
 };
 
 namespace {
@@ -213,6 +220,239 @@ void TestThreadHandler::trackerTlsAndCommands()
     const QByteArray hello = QByteArray::fromHex("160301020001");
     QVERIFY(t.scanClient(hello.constData(), hello.size(), &cmd));
     QVERIFY(!cmd);
+}
+
+void TestThreadHandler::trafficQueueOrderAndWakeUp()
+{
+    TrafficQueue q;
+    QVERIFY(q.isEmpty());
+    QVERIFY(!q.append(false, "abc", 3));
+    QVERIFY(!q.append(true, "defg", 4, 1.5, 1000));
+    QVERIFY(!q.append(false, "x", 0));   // nothing to queue
+    QVERIFY(!q.append(false, "hi", 2));
+    TrafficQueue::Batch b;
+    b.units.push_back({});   // taken into a used batch: emptied first
+    q.takeAll(&b);
+    QVERIFY(q.isEmpty());
+    QCOMPARE(int(b.units.size()), 3);
+    QCOMPARE(QByteArray(b.bytes.data(), int(b.bytes.size())), QByteArray("abcdefghi"));
+    QCOMPARE(b.units[0].offset, qsizetype(0));
+    QCOMPARE(b.units[0].size, qsizetype(3));
+    QVERIFY(!b.units[0].server);
+    QCOMPARE(b.units[1].offset, qsizetype(3));
+    QCOMPARE(b.units[1].size, qsizetype(4));
+    QVERIFY(b.units[1].server);
+    QCOMPARE(b.units[1].ms, 1.5);
+    QCOMPARE(b.units[1].atMs, qint64(1000));
+    QCOMPARE(b.units[2].offset, qsizetype(7));
+
+    // One wake-up when the queue grows past its limit, none after it until
+    // the reader has taken the queue.
+    const QByteArray big(int(TrafficQueue::WakeBytes / 4), 'b');
+    int wakes = 0;
+    for (int i = 0; i < 12; ++i)
+        wakes += q.append(i % 2, big.constData(), big.size()) ? 1 : 0;
+    QCOMPARE(wakes, 1);
+    q.takeAll(&b);
+    QCOMPARE(int(b.units.size()), 12);
+    QCOMPARE(qsizetype(b.bytes.size()), 12 * qsizetype(big.size()));
+    QVERIFY(q.append(false, big.constData(), big.size()) == false);
+    int i = 0;
+    while (!q.append(true, "u", 1))
+        ++i;
+    // Many small units wake the reader too.
+    QCOMPARE(size_t(i + 2), TrafficQueue::WakeUnits);
+    q.takeAll(&b);
+    b.clear();
+    QVERIFY(b.isEmpty());
+    QVERIFY(b.bytes.empty());
+}
+
+namespace {
+/// A short conversation: login, statements with result sets, an error, a
+/// database change; returned as (server?, bytes) pieces in stream order.
+QList<QPair<bool, QByteArray>> conversation()
+{
+    QList<QPair<bool, QByteArray>> c;
+    c << qMakePair(true, greeting(0xFFFFFFFE));
+    c << qMakePair(false, handshake(BaseCaps, "ann", QByteArray(20, 'p'), "shop"));
+    c << qMakePair(true, packet(okPayload(), 2));
+    for (int i = 0; i < 5; ++i) {
+        c << qMakePair(false, query("SELECT " + QByteArray::number(i)));
+        c << qMakePair(true, resultSet(1, {{QByteArray::number(i)}, {"x"}}, false).bytes);
+    }
+    c << qMakePair(false, query("SELECT nope"));
+    c << qMakePair(true, packet(errPayload(1054, "unknown column"), 1));
+    c << qMakePair(false, command(COM_INIT_DB, "sales"));
+    c << qMakePair(true, packet(okPayload(), 1));
+    c << qMakePair(false, query("SELECT 9"));
+    c << qMakePair(true, packet(okPayload(), 1));
+    return c;
+}
+
+QStringList describe(const QList<QVariantList>& tuples)
+{
+    QStringList out;
+    for (const QVariantList& t : tuples) {
+        QStringList f;
+        for (int i = 1; i < t.size(); ++i)
+            f << t.at(i).toString();
+        out << f.join('|');
+    }
+    return out;
+}
+} // namespace
+
+void TestThreadHandler::queuedTrafficLikeDirectCalls()
+{
+    // The same traffic, once as one call per unit and once queued in pieces
+    // cut anywhere, gives the same statements and events in the same order.
+    const auto conv = conversation();
+    ThreadHandler direct;
+    QSignalSpy directBatches(&direct, &ThreadHandler::newQueries);
+    QSignalSpy directDbs(&direct, &ThreadHandler::newDbName);
+    double ms = 0;
+    for (const auto& unit : conv) {
+        if (unit.first)
+            direct.handlerMysql(unit.second, ms += 1.25);
+        else
+            direct.handlerClient(unit.second);
+    }
+    direct.onTimeout();
+
+    ThreadHandler queued;
+    QStringList events;
+    QList<QVariantList> tuples;
+    connect(&queued, &ThreadHandler::startSession, this, [&](QDateTime, QString u, QString d, bool ok) {
+        events << QStringLiteral("login %1 %2 %3").arg(u, d).arg(ok);
+    });
+    connect(&queued, &ThreadHandler::newQueries, this, [&](QList<QVariantList> b) {
+        tuples += b;
+        events << QStringLiteral("batch %1").arg(b.size());
+    });
+    connect(&queued, &ThreadHandler::newDbName, this, [&](QString d) { events << "db " + d; });
+    QSignalSpy ends(&queued, &ThreadHandler::disconnectDb);
+    const qint64 at = QDateTime(QDate(2021, 3, 4), QTime(5, 6, 7, 89)).toMSecsSinceEpoch();
+    ms = 0;
+    int cut = 1;
+    for (const auto& unit : conv) {
+        const QByteArray& b = unit.second;
+        if (unit.first)
+            ms += 1.25;
+        for (int off = 0; off < b.size(); off += cut, cut = cut % 7 + 1) {
+            const int n = qMin(cut, b.size() - off);
+            if (unit.first)
+                queued.queueMysql(b.constData() + off, n, ms, at + qint64(ms * 4));
+            else
+                queued.queueClient(b.constData() + off, n);
+        }
+    }
+    // Nothing is decoded before the tick or the disconnection.
+    QVERIFY(events.isEmpty());
+    QVERIFY(queued.pendingQueries().isEmpty());
+    queued.onDisconnectSession(QTime(0, 0, 1));
+    QCOMPARE(ends.count(), 1);
+
+    QCOMPARE(directBatches.count(), 2);   // flushed before the database change, then at the tick
+    QList<QVariantList> expected;
+    for (const auto& args : directBatches)
+        expected += args.at(0).value<QList<QVariantList>>();
+    QCOMPARE(expected.size(), 7);
+    QCOMPARE(describe(tuples), describe(expected));
+    QCOMPARE(events, (QStringList{"login ann shop 1", "batch 6", "db sales", "batch 1"}));
+    // Answered at: the moment the relay forwarded the answer's last bytes.
+    for (const QVariantList& t : tuples)
+        QCOMPARE(t.at(0).toDateTime().toMSecsSinceEpoch(), at + qint64(t.at(1).toDouble() * 4));
+    QCOMPARE(directDbs.count(), 1);
+}
+
+void TestThreadHandler::pipelinedTrafficFromAnotherThread()
+{
+    // A relay thread queues pipelined statements much faster than the
+    // decoder thread runs, then reports the disconnection: every statement
+    // arrives once, in order, before disconnectDb.
+    constexpr int Statements = 30000;
+    constexpr int Pipeline = 64;
+    auto* handler = new ThreadHandler;
+    handler->moveToThread(handler);
+    QMutex lock;
+    QList<QVariantList> got;
+    QStringList logins;
+    int endsAfterLast = 0, ends = 0;
+    connect(handler, &ThreadHandler::startSession, handler, [&](QDateTime, QString u, QString, bool ok) {
+        QMutexLocker l(&lock);
+        logins << u + (ok ? " ok" : " failed");
+    }, Qt::DirectConnection);
+    connect(handler, &ThreadHandler::newQueries, handler, [&](QList<QVariantList> b) {
+        QMutexLocker l(&lock);
+        got += b;
+    }, Qt::DirectConnection);
+    connect(handler, &ThreadHandler::disconnectDb, handler, [&](QTime) {
+        QMutexLocker l(&lock);
+        ++ends;
+        if (got.size() == Statements)
+            ++endsAfterLast;
+        handler->quit();
+    }, Qt::DirectConnection);
+    handler->start();
+
+    std::atomic<bool> produced{false};
+    QThread* relay = QThread::create([&] {
+        QRandomGenerator rng(7);
+        auto pieces = [&](const QByteArray& b, bool server, double ms) {
+            for (int off = 0; off < b.size();) {
+                const int n = qMin(int(rng.bounded(1, 200)), b.size() - off);
+                if (server)
+                    handler->queueMysql(b.constData() + off, n, ms, 1600000000000LL + qint64(ms));
+                else
+                    handler->queueClient(b.constData() + off, n);
+                off += n;
+            }
+        };
+        pieces(greeting(0xFFFFFFFE), true, 0);
+        pieces(handshake(BaseCaps, "zed", QByteArray(20, 'p')), false, 0);
+        pieces(packet(okPayload(), 2), true, 0);
+        for (int first = 0; first < Statements; first += Pipeline) {
+            QByteArray requests, answers;
+            for (int i = first; i < first + Pipeline && i < Statements; ++i) {
+                requests += query("SELECT " + QByteArray::number(i));
+                answers += i % 3 == 0 ? resultSet(1, {{QByteArray::number(i)}}, false).bytes
+                                      : packet(okPayload(), 1);
+            }
+            pieces(requests, false, 0);
+            // Each answer of the group is cut on its own, so that it ends in
+            // a piece whose time tells which statement it was.
+            int off = 0;
+            for (int i = first; i < first + Pipeline && i < Statements; ++i) {
+                const int len = i % 3 == 0 ? resultSet(1, {{QByteArray::number(i)}}, false).bytes.size()
+                                           : packet(okPayload(), 1).size();
+                pieces(answers.mid(off, len), true, double(i));
+                off += len;
+            }
+        }
+        produced = true;
+        QMetaObject::invokeMethod(handler, [handler] { handler->onDisconnectSession(QTime(0, 1)); },
+                                  Qt::QueuedConnection);
+    });
+    relay->start();
+    QVERIFY(relay->wait(600000));
+    QVERIFY(produced);
+    QTRY_VERIFY_WITH_TIMEOUT([&] { QMutexLocker l(&lock); return ends == 1; }(), 120000);
+    QVERIFY(handler->wait(60000));
+    delete relay;
+    delete handler;
+
+    QCOMPARE(logins, QStringList{"zed ok"});
+    QCOMPARE(got.size(), Statements);
+    QCOMPARE(endsAfterLast, 1);
+    for (int i = 0; i < Statements; ++i) {
+        const QVariantList& t = got.at(i);
+        if (t.at(2).toByteArray() != "SELECT " + QByteArray::number(i))
+            QFAIL(qPrintable(QStringLiteral("statement %1 is %2").arg(i).arg(QString::fromLatin1(t.at(2).toByteArray()))));
+        QCOMPARE(t.at(1).toDouble(), double(i));
+        QCOMPARE(t.at(0).toDateTime().toMSecsSinceEpoch(), 1600000000000LL + i);
+        QCOMPARE(t.at(5).toInt(), i % 3 == 0 ? 1 : 0);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestThreadHandler)
