@@ -4,20 +4,11 @@
 #include "Settings.h"
 #include "TestDb.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QProcess>
-#include <QSettings>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QTcpServer>
-#include <QTemporaryDir>
+#include <QtNetwork>
+#include <QtSql>
 #include <QtTest>
 
 #include <csignal>
-#include <sys/types.h>
 
 namespace {
 
@@ -28,46 +19,59 @@ quint16 freePort()
     return s.serverPort();
 }
 
-bool pidAlive(qint64 pid)
+bool pidAlive(const QString& pid)
 {
-    return pid > 0 && ::kill(pid_t(pid), 0) == 0;
+    return pid.toLongLong() > 0 && ::kill(pid_t(pid.toLongLong()), 0) == 0;
+}
+
+// Runs a program to its end; its exit code, or -1 when it did not end normally.
+int exec(const QString& program, const QStringList& args, QString* out = nullptr)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, args);
+    if (!p.waitForFinished(180000))
+        return -1;   // the QProcess destructor ends it
+    const QString output = QString::fromLocal8Bit(p.readAll());
+    if (out)
+        *out = output;
+    if (p.exitCode() != 0)
+        qInfo().noquote() << args.join(' ') << "->" << p.exitCode() << output;
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
 }
 
 } // namespace
 
+// The slots run in order: they follow one sandbox from start to stop.
 class TestSandbox : public QObject
 {
     Q_OBJECT
 
 private slots:
     void initTestCase();
-    void cleanupTestCase();
-
+    void cleanupTestCase() { run({"stop"}); }
     void neededWhileNothingAnswers();
     void startMakesSandboxProfileCurrent();
-    void programConnectsWithTheProfile();
-    void sampleApplicationRunsItsMix();
+    void clientsWorkWithTheProfile();
     void secondStartReusesServerAndProfile();
     void stopEndsWhatItStarted();
 
 private:
-    int run(const QStringList& args, QString* out = nullptr);
-    QMap<QString, QString> state();
-    Settings* loadSettings();
+    int run(const QStringList& args, QString* out = nullptr) { return exec("/bin/bash", QStringList{script} + args, out); }
+    QString state(const QString& key);
+    QSqlQuery query(const QString& sql, const QString& database = QString());
 
     QTemporaryDir home;
-    QString script;
-    QString appDir;
-    quint16 profilerPort = 0;
+    QString script, appDir;
     quint16 unusedPort = 0;
 };
 
 void TestSandbox::initTestCase()
 {
-    QVERIFY(home.isValid());
     QCoreApplication::setOrganizationName("Tessam");
     QCoreApplication::setApplicationName("Quarvel");
     qputenv("XDG_DATA_HOME", home.path().toLocal8Bit());
+    qputenv("SANDBOX_PROFILER_PORT", QByteArray::number(freePort()));
     script = sourceDir() + "/scripts/sandbox.sh";
     QVERIFY(QFile::exists(script));
     if (!QFile::exists("/usr/sbin/mariadbd") && QStandardPaths::findExecutable("mariadbd").isEmpty())
@@ -75,67 +79,45 @@ void TestSandbox::initTestCase()
 
     // A user who already has settings: their options and profile stay.
     appDir = home.path() + "/data/Tessam/Quarvel";
-    QVERIFY(QDir().mkpath(appDir));
     unusedPort = freePort();
-    profilerPort = freePort();
     QSettings ini(appDir + "/settings.ini", QSettings::IniFormat);
-    ini.setValue("General/Language", "german");
-    ini.setValue("General/MaxLinesFlow", 77);
-    ini.setValue("Profiles/CountProfiles", 1);
-    ini.setValue("Profiles/CurrentProfile", 0);
-    ini.setValue("Profiles/Profile0/Name", "Office, main");
-    ini.setValue("Profiles/Profile0/Host", "127.0.0.1");
-    ini.setValue("Profiles/Profile0/Port", unusedPort);
-    ini.setValue("Profiles/Profile0/User", "me");
+    const QVariantMap values = {
+        {"General/Language", "german"}, {"General/MaxLinesFlow", 77}, {"Profiles/CountProfiles", 1},
+        {"Profiles/CurrentProfile", 0}, {"Profiles/Profile0/Name", "Office, main"},
+        {"Profiles/Profile0/Host", "127.0.0.1"}, {"Profiles/Profile0/Port", unusedPort},
+        {"Profiles/Profile0/User", "me"}};
+    for (auto it = values.begin(); it != values.end(); ++it)
+        ini.setValue(it.key(), it.value());
     ini.sync();
     QCOMPARE(ini.status(), QSettings::NoError);
 }
 
-void TestSandbox::cleanupTestCase()
+QString TestSandbox::state(const QString& key)
 {
-    if (!script.isEmpty() && home.isValid())
-        run({"stop"});
-}
-
-int TestSandbox::run(const QStringList& args, QString* out)
-{
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_DATA_HOME", home.path());
-    env.insert("SANDBOX_PROFILER_PORT", QString::number(profilerPort));
-    p.setProcessEnvironment(env);
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start("/bin/bash", QStringList{script} + args);
-    if (!p.waitForFinished(180000)) {
-        p.kill();
-        p.waitForFinished();
-        return -1;
-    }
-    const QString output = QString::fromLocal8Bit(p.readAll());
-    if (out)
-        *out = output;
-    if (p.exitCode() != 0)
-        qInfo().noquote() << "sandbox.sh" << args.join(' ') << "->" << p.exitCode() << output;
-    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-}
-
-QMap<QString, QString> TestSandbox::state()
-{
-    QMap<QString, QString> out;
     QFile f(appDir + "/sandbox/state");
-    if (!f.open(QIODevice::ReadOnly))
-        return out;
-    for (const QByteArray& line : f.readAll().split('\n')) {
-        const int eq = line.indexOf('=');
-        if (eq > 0)
-            out.insert(QString::fromUtf8(line.left(eq)), QString::fromUtf8(line.mid(eq + 1)));
-    }
-    return out;
+    f.open(QIODevice::ReadOnly);
+    const QRegularExpression line("^" + key + "=(.*)$", QRegularExpression::MultilineOption);
+    return line.match(QString::fromUtf8(f.readAll())).captured(1);
 }
 
-Settings* TestSandbox::loadSettings()
+// Runs `sql` as the current profile's user; the query is on its first row,
+// or invalid when that failed.
+QSqlQuery TestSandbox::query(const QString& sql, const QString& database)
 {
-    return new Settings(this);
+    const Settings s;
+    const Profile* p = s.currentProfile();
+    QSqlDatabase db = QSqlDatabase::contains("sandbox") ? QSqlDatabase::database("sandbox", false)
+                                                        : QSqlDatabase::addDatabase("QMYSQL", "sandbox");
+    db.close();
+    db.setHostName(p->Host);
+    db.setPort(int(p->Port));
+    db.setUserName(p->User);
+    db.setPassword(p->Password);
+    db.setDatabaseName(database);
+    QSqlQuery q(db);
+    if (!db.open() || !q.exec(sql) || !q.next())
+        qWarning() << sql << db.lastError().text() << q.lastError().text();
+    return q;
 }
 
 void TestSandbox::neededWhileNothingAnswers()
@@ -154,148 +136,89 @@ void TestSandbox::startMakesSandboxProfileCurrent()
 {
     QString out;
     QCOMPARE(run({"start"}, &out), 0);
-    const auto st = state();
-    QVERIFY2(out.contains("pid " + st.value("SANDBOX_SERVER_PID")), qPrintable(out));
-    QVERIFY(pidAlive(st.value("SANDBOX_SERVER_PID").toLongLong()));
-    QVERIFY(pidAlive(st.value("SANDBOX_APP_PID").toLongLong()));
-    QVERIFY(st.value("SANDBOX_PORT").toUInt() > 0);
-    QVERIFY(st.value("SANDBOX_PORT").toUInt() != unusedPort);
+    QVERIFY2(out.contains("pid " + state("SANDBOX_SERVER_PID")), qPrintable(out));
+    QVERIFY(pidAlive(state("SANDBOX_SERVER_PID")) && pidAlive(state("SANDBOX_APP_PID")));
+    const uint port = state("SANDBOX_PORT").toUInt();
+    QVERIFY(port > 0 && port != unusedPort);
 
-    QScopedPointer<Settings> s(loadSettings());
-    QCOMPARE(s->profiles.size(), 2);
-    QCOMPARE(s->CurrentProfile, 1);
-    const Profile* p = s->currentProfile();
-    QVERIFY(p);
-    QCOMPARE(p->Name, QString("Sandbox"));
-    QCOMPARE(p->DbType, 1);
-    QCOMPARE(p->ConnectionMethod, 0);
-    QCOMPARE(p->Host, QString("127.0.0.1"));
-    QCOMPARE(p->Port, st.value("SANDBOX_PORT").toUInt());
-    QCOMPARE(p->ProfilerPort, quint32(profilerPort));
+    const Settings s;
+    QCOMPARE(s.profiles.size(), 2);
+    QCOMPARE(s.CurrentProfile, 1);
+    const Profile* p = s.currentProfile();
+    QCOMPARE(QString("%1 %2 %3 %4:%5 %6 ask=%7 status=%8/%9")
+                 .arg(p->Name).arg(p->DbType).arg(p->ConnectionMethod).arg(p->Host).arg(p->Port)
+                 .arg(p->ProfilerPort).arg(p->InteractPassword).arg(p->StatusCheck).arg(p->StatusPeriod),
+             QString("Sandbox 1 0 127.0.0.1:%1 %2 ask=0 status=1/3").arg(port).arg(qEnvironmentVariable("SANDBOX_PROFILER_PORT")));
     QVERIFY(!p->Password.isEmpty());
-    QVERIFY(!p->InteractPassword);
-    QVERIFY(p->StatusCheck);
-    QCOMPARE(p->StatusPeriod, 3u);
     // Everything else is as the user left it.
-    QCOMPARE(s->Language, QString("german"));
-    QCOMPARE(s->MaxLinesFlow, 77);
-    QCOMPARE(s->profiles.at(0)->Name, QString("Office, main"));
-    QCOMPARE(s->profiles.at(0)->Port, quint32(unusedPort));
-    QCOMPARE(s->profiles.at(0)->User, QString("me"));
+    const Profile* own = s.profiles.at(0);
+    QCOMPARE(QString("%1 %2 %3 %4 %5").arg(s.Language).arg(s.MaxLinesFlow).arg(own->Name).arg(own->Port).arg(own->User),
+             QString("german 77 Office, main %1 me").arg(unusedPort));
 
     // Now the current profile's server answers.
     QCOMPARE(run({"needed"}), 1);
     QCOMPARE(run({"status"}), 0);
 }
 
-void TestSandbox::programConnectsWithTheProfile()
+void TestSandbox::clientsWorkWithTheProfile()
 {
-    QScopedPointer<Settings> s(loadSettings());
-    const Profile* p = s->currentProfile();
-    QVERIFY(p);
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QMYSQL", "sandbox");
-        db.setHostName(p->Host);
-        db.setPort(int(p->Port));
-        db.setUserName(p->User);
-        db.setPassword(p->Password);
-        QVERIFY2(db.open(), qPrintable(db.lastError().text()));
-        QSqlQuery q(db);
-        QVERIFY(q.exec("SHOW DATABASES LIKE 'shop'"));
-        QVERIFY(q.next());
-        // The profile's user may read the server's status, as the poller does.
-        QVERIFY2(q.exec("SHOW GLOBAL STATUS LIKE 'Uptime'"), qPrintable(q.lastError().text()));
-        QVERIFY(q.next());
-        db.close();
-    }
-    QSqlDatabase::removeDatabase("sandbox");
-}
+    // The profile's user sees the sample database and may read the server's
+    // status, as the poller does.
+    QVERIFY(query("SHOW DATABASES LIKE 'shop'").isValid());
+    QVERIFY(query("SHOW GLOBAL STATUS LIKE 'Uptime'").isValid());
 
-void TestSandbox::sampleApplicationRunsItsMix()
-{
-    // Straight at the sandbox server (no profiler running here): one script
-    // per session, no pauses.
-    QScopedPointer<Settings> s(loadSettings());
-    const Profile* p = s->currentProfile();
-    QProcess app;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("SANDBOX_PASSWORD", p->Password);
-    app.setProcessEnvironment(env);
-    app.setProcessChannelMode(QProcess::MergedChannels);
-    app.start("/usr/bin/python3", {sourceDir() + "/scripts/sample-app.py", "--port", QString::number(p->Port),
-                                   "--rounds", "1", "--pace", "0", "--sessions", "3"});
-    QVERIFY(app.waitForFinished(120000));
-    const QString out = QString::fromLocal8Bit(app.readAll());
-    QVERIFY2(app.exitCode() == 0, qPrintable(out));
-    QVERIFY2(out.contains("failed as intended"), qPrintable(out));
-    QVERIFY2(out.contains("expected error"), qPrintable(out));
-
-    QSqlDatabase db = QSqlDatabase::addDatabase("QMYSQL", "sample");
-    db.setHostName(p->Host);
-    db.setPort(int(p->Port));
-    db.setUserName(p->User);
-    db.setPassword(p->Password);
-    db.setDatabaseName("shop");
-    QVERIFY2(db.open(), qPrintable(db.lastError().text()));
-    QSqlQuery q(db);
-    QVERIFY(q.exec("SELECT (SELECT COUNT(*) FROM products), (SELECT COUNT(*) FROM customers),"
-                   " (SELECT COUNT(*) FROM orders)"));
-    QVERIFY(q.next());
+    // The sample application, straight at the sandbox server: one script per
+    // session, no pauses.
+    const Settings s;
+    qputenv("SANDBOX_PASSWORD", s.currentProfile()->Password.toUtf8());
+    QString out;
+    QCOMPARE(exec("/usr/bin/python3", {sourceDir() + "/scripts/sample-app.py", "--port",
+                                       QString::number(s.currentProfile()->Port), "--rounds", "1", "--pace", "0",
+                                       "--sessions", "3"}, &out), 0);
+    QVERIFY2(out.contains("failed as intended") && out.contains("expected error"), qPrintable(out));
+    QSqlQuery q = query("SELECT (SELECT COUNT(*) FROM products), (SELECT COUNT(*) FROM customers),"
+                        " (SELECT COUNT(*) FROM orders)", "shop");
+    QVERIFY(q.isValid());
     QCOMPARE(q.value(0).toInt(), 8);
-    QVERIFY(q.value(1).toInt() >= 20);
-    QVERIFY(q.value(2).toInt() >= 1);
-    q.clear();
-    db.close();
-    db = QSqlDatabase();
-    QSqlDatabase::removeDatabase("sample");
+    QVERIFY(q.value(1).toInt() >= 20 && q.value(2).toInt() >= 1);
 }
 
 void TestSandbox::secondStartReusesServerAndProfile()
 {
-    const auto before = state();
+    const QString server = state("SANDBOX_SERVER_PID"), app = state("SANDBOX_APP_PID");
     QString out;
     QCOMPARE(run({"start"}, &out), 0);
     QVERIFY2(out.contains("already runs"), qPrintable(out));
-    const auto after = state();
-    QCOMPARE(after.value("SANDBOX_SERVER_PID"), before.value("SANDBOX_SERVER_PID"));
-    QCOMPARE(after.value("SANDBOX_APP_PID"), before.value("SANDBOX_APP_PID"));
-    QScopedPointer<Settings> s(loadSettings());
-    QCOMPARE(s->profiles.size(), 2);
-    QCOMPARE(s->CurrentProfile, 1);
+    QCOMPARE(state("SANDBOX_SERVER_PID"), server);
+    QCOMPARE(state("SANDBOX_APP_PID"), app);
 
     // The user switched back to their own profile meanwhile: a start makes the
     // existing Sandbox profile current again instead of adding another.
-    s->CurrentProfile = 0;
-    s->saveProfiles();
+    Settings s;
+    s.CurrentProfile = 0;
+    s.saveProfiles();
     QCOMPARE(run({"start"}), 0);
-    QScopedPointer<Settings> again(loadSettings());
-    QCOMPARE(again->profiles.size(), 2);
-    QCOMPARE(again->CurrentProfile, 1);
-    QCOMPARE(again->profiles.at(1)->Password, s->profiles.at(1)->Password);
+    const Settings again;
+    QCOMPARE(again.profiles.size(), 2);
+    QCOMPARE(again.CurrentProfile, 1);
+    QCOMPARE(again.profiles.at(1)->Password, s.profiles.at(1)->Password);
 }
 
 void TestSandbox::stopEndsWhatItStarted()
 {
-    const auto st = state();
-    const qint64 server = st.value("SANDBOX_SERVER_PID").toLongLong();
-    const qint64 app = st.value("SANDBOX_APP_PID").toLongLong();
-    QVERIFY(pidAlive(server));
-    QVERIFY(pidAlive(app));
-
+    const QString server = state("SANDBOX_SERVER_PID"), app = state("SANDBOX_APP_PID"), port = state("SANDBOX_PORT");
     QCOMPARE(run({"stop"}), 0);
-    QVERIFY(!pidAlive(server));
-    QVERIFY(!pidAlive(app));
+    QVERIFY(!pidAlive(server) && !pidAlive(app));
     QCOMPARE(run({"status"}), 1);
     QCOMPARE(run({"needed"}), 0);
     QTcpSocket sock;
-    sock.connectToHost(QHostAddress::LocalHost, quint16(st.value("SANDBOX_PORT").toUInt()));
+    sock.connectToHost(QHostAddress::LocalHost, quint16(port.toUInt()));
     QVERIFY(!sock.waitForConnected(3000));
-    // Stopping twice is harmless.
-    QCOMPARE(run({"stop"}), 0);
+    QCOMPARE(run({"stop"}), 0);   // stopping twice is harmless
 
     // A restart brings the same data back on the same port.
     QCOMPARE(run({"start"}), 0);
-    QCOMPARE(state().value("SANDBOX_PORT"), st.value("SANDBOX_PORT"));
+    QCOMPARE(state("SANDBOX_PORT"), port);
     QCOMPARE(run({"stop"}), 0);
 }
 
