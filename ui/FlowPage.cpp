@@ -7,6 +7,7 @@
 #include "MngrSessions.h"
 #include "SessionData.h"
 #include "Settings.h"
+#include "ShownWidths.h"
 #include "SortFilterProxyModel.h"
 #include "TableQueryDelegate.h"
 #include "TableStatusDelegate.h"
@@ -46,6 +47,8 @@ FlowPage::FlowPage(Ui::MainWindow* form, MngrSessions* manager, Settings* s, lan
     // top, and measuring every row on every batch costs more than it shows.
     header->setResizeContentsPrecision(0);
     header->setHighlightSections(false);
+    new ShownWidths(ui->flowTab, view, {FlowModel::ColNumber, FlowModel::ColSession, FlowModel::ColTimeMs,
+                                        FlowModel::ColKb, FlowModel::ColRows});
 
     connect(view->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             &FlowPage::onCurrentRowChanged);

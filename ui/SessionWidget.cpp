@@ -86,6 +86,29 @@ QStandardItem* valueItem(const QVariant& value)
     return item;
 }
 
+/// A cell that reads its statement's share of the session's total time or
+/// its percent of the slowest statement at the moment it is shown: both
+/// change for every statement with each new batch, and rewriting them all
+/// would cost the whole table per batch.
+class LiveShareItem : public QStandardItem
+{
+public:
+    LiveShareItem(const Query* query, bool share) : q(query), shareOfTotal(share) {}
+
+    QVariant data(int role) const override
+    {
+        if (role == Qt::DisplayRole || role == Qt::EditRole)
+            return shareOfTotal ? QVariant(positive3(q->shareOfTotal)) : QVariant(q->percentOfMax);
+        return QStandardItem::data(role);
+    }
+
+    int type() const override { return QStandardItem::UserType + 2; }
+
+private:
+    const Query* q;
+    bool shareOfTotal;
+};
+
 const QString kBoldOpen = QStringLiteral(" <span style = \"font: bold\">");
 const QString kBoldClose = QStringLiteral("</span>");
 
@@ -177,10 +200,33 @@ SessionWidget::~SessionWidget()
         delete sessionData;   // deletes its statements too
 }
 
+void SessionWidget::setAutoWidths(bool on)
+{
+    // A hidden table measures every row to size a column to its contents:
+    // while the view is not shown the widths stay as they are.
+    QHeaderView* header = ui->tableQueries->horizontalHeader();
+    for (int c = 0; c < ColumnCount; ++c)
+        if (c != ColStatus && c != ColQuery)
+            header->setSectionResizeMode(c, on ? QHeaderView::ResizeToContents : QHeaderView::Interactive);
+}
+
+void SessionWidget::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    setAutoWidths(true);
+}
+
+void SessionWidget::hideEvent(QHideEvent* event)
+{
+    setAutoWidths(false);
+    QWidget::hideEvent(event);
+}
+
 void SessionWidget::setupHeader()
 {
     QHeaderView* header = ui->tableQueries->horizontalHeader();
-    header->setSectionResizeMode(QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    setAutoWidths(isVisible());
     // Sizes to what is on screen: measuring thousands of rows after every
     // batch would cost more than the batch itself.
     header->setResizeContentsPrecision(0);
@@ -272,8 +318,8 @@ void SessionWidget::fillRow(int row)
     model->setData(model->index(row, ColStatus), q->isError ? QStringLiteral("no") : QStringLiteral("yes"));
     model->setItem(row, ColQuery, new StatementItem(q->text));
     model->setData(model->index(row, ColTimeMs), round3(q->durationMs));
-    model->setData(model->index(row, ColTimePercent), positive3(q->shareOfTotal));
-    model->setData(model->index(row, ColLongestPercent), q->percentOfMax);
+    model->setItem(row, ColTimePercent, new LiveShareItem(q, true));
+    model->setItem(row, ColLongestPercent, new LiveShareItem(q, false));
     model->setData(model->index(row, ColRows), q->rows);
     model->setData(model->index(row, ColReceived), positive3(q->responseKb));
     model->setData(model->index(row, ColSent), positive3(q->requestKb));
@@ -291,8 +337,8 @@ QList<double> SessionWidget::appendRows(int from, int to)
         row << valueItem(q->isError ? QStringLiteral("no") : QStringLiteral("yes"));
         row << new StatementItem(q->text);
         row << valueItem(round3(q->durationMs));
-        row << valueItem(positive3(q->shareOfTotal));
-        row << valueItem(q->percentOfMax);
+        row << new LiveShareItem(q, true);
+        row << new LiveShareItem(q, false);
         QStandardItem* rows = valueItem(q->rows);
         rows->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
         rows->setForeground(QBrush(QColor(QStringLiteral("blue"))));
@@ -310,30 +356,14 @@ void SessionWidget::refreshDependentColumns(int to)
 {
     if (to <= 0)
         return;
-    bool changed = false;
-    {
-        // Each cell would announce itself (and make the proxy re-filter its
-        // row); the block is announced once below instead.
-        const QSignalBlocker blocker(model);
-        for (int r = 0; r < to; ++r) {
-            const Query* q = sessionData->queries.at(r);
-            QStandardItem* share = model->item(r, ColTimePercent);
-            QStandardItem* longest = model->item(r, ColLongestPercent);
-            const QVariant shareValue = positive3(q->shareOfTotal);
-            const QVariant longestValue = q->percentOfMax;
-            if (share && share->data(Qt::EditRole) != shareValue) {
-                share->setData(shareValue, Qt::EditRole);
-                changed = true;
-            }
-            if (longest && longest->data(Qt::EditRole) != longestValue) {
-                longest->setData(longestValue, Qt::EditRole);
-                changed = true;
-            }
-        }
-    }
-    if (changed)
+    // The cells read the records when shown: repainting is enough, unless the
+    // table is sorted by one of them and has to be re-sorted.
+    const int sortColumn = ui->tableQueries->horizontalHeader()->sortIndicatorSection();
+    if (sortColumn == ColTimePercent || sortColumn == ColLongestPercent)
         emit model->dataChanged(model->index(0, ColTimePercent), model->index(to - 1, ColLongestPercent),
                                 {Qt::DisplayRole, Qt::EditRole});
+    else
+        ui->tableQueries->viewport()->update();
 }
 
 void SessionWidget::loadQueries()

@@ -92,7 +92,13 @@ signals:
     /// The session has repeated statements to show in the twin view.
     void twinRequested(SessionData* data);
 
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
 private:
+    /// Columns sized to their contents (shown) or left as they are (hidden).
+    void setAutoWidths(bool on);
     QString text(const QString& key) const;
     void setupHeader();
     void setStatLabel(class QLabel* label, const QString& captionKey, const QString& value);

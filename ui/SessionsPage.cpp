@@ -5,6 +5,7 @@
 #include "SessionData.h"
 #include "SessionWidget.h"
 #include "Settings.h"
+#include "ShownWidths.h"
 #include "StyleEngine.h"
 #include "TableStatusDelegate.h"
 #include "languageEngine.h"
@@ -47,6 +48,8 @@ SessionsPage::SessionsPage(Ui::MainWindow* form, MngrSessions* manager, Settings
     header->setSectionResizeMode(ColSaved, QHeaderView::Stretch);
     header->setResizeContentsPrecision(0);
     header->setHighlightSections(false);
+    new ShownWidths(ui->sessionsTab, view, {ColId, ColStarted, ColDb, ColUser, ColQueries, ColElapsed,
+                                            ColRows, ColReceived});
     connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &SessionsPage::selectionChanged);
 }

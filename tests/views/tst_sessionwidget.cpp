@@ -183,6 +183,11 @@ void TestSessionWidget::reloadKeepsColumnsSortAndFilter()
     v.w->proxyModel()->applyMode(1, QString(), 1);
     v.w->loadQueries();
     QCOMPARE(header->sectionResizeMode(2), QHeaderView::Stretch);
+    // Hidden, the widths stay as they are; shown, they follow the contents.
+    QCOMPARE(header->sectionResizeMode(3), QHeaderView::Interactive);
+    v.w->show();
+    QCOMPARE(header->sectionResizeMode(3), QHeaderView::ResizeToContents);
+    v.w->loadQueries();
     QCOMPARE(header->sectionResizeMode(3), QHeaderView::ResizeToContents);
     QCOMPARE(header->sortIndicatorSection(), 3);
     QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
