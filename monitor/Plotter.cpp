@@ -197,11 +197,14 @@ void Plotter::drawGraph(QPainter* painter) const
             area << QPointF(x, y);
         }
         area << QPointF(W - 5, B + 1);
+        // A vertex in every pixel column: smoothing would only cost time.
+        painter->setRenderHint(QPainter::Antialiasing, dx >= 1.0);
         painter->setPen(QPen(graph, 2));
         painter->setBrush(withAlpha(graph, 150));
         painter->drawPolygon(area);
     }
 
+    painter->setRenderHint(QPainter::Antialiasing, true);
     const double markerX = pointX(linePosition);
     painter->setPen(QPen(withAlpha(sessionColor("line_graph_cur_clr", "#ff0000"), 150), 3));
     painter->drawLine(QPointF(markerX, plot.top()), QPointF(markerX, plot.bottom()));
