@@ -1,14 +1,24 @@
 // Decoder throughput: a large result set (GB/s of server bytes) and many
-// small statements (statements/s), fed in 64 KiB pieces as the relay would.
+// small statements (statements/s), fed in 64 KiB pieces as the relay would;
+// then the hand-over from a relay thread to the decoder thread, one request
+// and one answer per statement at a steady pace, as queued slot calls and
+// through the decoder's traffic queue (CPU and context switches per
+// statement of the whole process).
 // Prints figures; asserts nothing.
 
 #include "MysqlDecoder.h"
 #include "MysqlProtocol.h"
+#include "ThreadHandler.h"
 
+#include <QAtomicInteger>
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QThread>
 
 #include <cstdio>
+#include <sys/resource.h>
+#include <time.h>
 
 namespace {
 
@@ -56,10 +66,96 @@ void feedInPieces(MysqlDecoder& dec, const QByteArray& data, bool client)
     }
 }
 
+struct Usage
+{
+    double cpuUs = 0;
+    long switches = 0;
+    static Usage now()
+    {
+        rusage r {};
+        getrusage(RUSAGE_SELF, &r);
+        Usage u;
+        u.cpuUs = double(r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1e6 + double(r.ru_utime.tv_usec + r.ru_stime.tv_usec);
+        u.switches = r.ru_nvcsw + r.ru_nivcsw;
+        return u;
+    }
+};
+
+enum class Path { None, QueuedCalls, TrafficQueue };
+
+/// Hands `count` statements to a decoder thread, one client and one server
+/// unit each, pausing `pauseUs` after each unit (the time a peer would
+/// take); returns CPU µs and context switches per statement. Path::None
+/// only pauses: the cost of the pauses themselves.
+Usage handOver(Path path, int count, int pauseUs)
+{
+    const QByteArray greet = packet(QByteArray(1, 0x0A) + "10.11.6-MariaDB" + '\0' + le(1, 4) + QByteArray(8, 'a') + '\0'
+                                        + le(0xF7FE, 2) + char(33) + le(2, 2) + le(0x81BF, 2) + char(21) + QByteArray(10, '\0'),
+                                    0);
+    const quint32 caps = mysql::CLIENT_PROTOCOL_41 | mysql::CLIENT_SECURE_CONNECTION;
+    const QByteArray hs = packet(le(caps, 4) + le(1 << 24, 4) + char(33) + QByteArray(23, '\0') + "bench" + '\0' + char(0), 1);
+    const QByteArray okLogin = packet(ok(), 2);
+    const QByteArray request = packet(QByteArray(1, mysql::COM_QUERY) + "SELECT c FROM sbtest1 WHERE id=4711", 0);
+    const QByteArray answer = packet(ok(), 1);
+
+    auto* handler = new ThreadHandler;
+    handler->moveToThread(handler);
+    QAtomicInteger<int> decoded(0);
+    QAtomicInteger<int> ended(0);
+    QObject::connect(handler, &ThreadHandler::newQueries, handler,
+                     [&](QList<QVariantList> b) { decoded.fetchAndAddRelaxed(b.size()); }, Qt::DirectConnection);
+    QObject::connect(handler, &ThreadHandler::disconnectDb, handler, [&](QTime) {
+        ended.storeRelease(1);
+        handler->quit();
+    }, Qt::DirectConnection);
+    handler->start();
+
+    const bool queued = path == Path::TrafficQueue;
+    auto client = [&](const QByteArray& b) {
+        if (path == Path::None)
+            return;
+        if (queued)
+            handler->queueClient(b.constData(), b.size());
+        else
+            QMetaObject::invokeMethod(handler, "handlerClient", Qt::QueuedConnection, Q_ARG(QByteArray, b));
+    };
+    auto server = [&](const QByteArray& b) {
+        if (path == Path::None)
+            return;
+        if (queued)
+            handler->queueMysql(b.constData(), b.size(), 0.1, 1600000000000LL);
+        else
+            QMetaObject::invokeMethod(handler, "handlerMysql", Qt::QueuedConnection, Q_ARG(QByteArray, b),
+                                      Q_ARG(double, 0.1));
+    };
+    server(greet);
+    client(hs);
+    server(okLogin);
+    const Usage before = Usage::now();
+    const timespec pause {0, long(pauseUs) * 1000};
+    for (int i = 0; i < count; ++i) {
+        client(request);
+        nanosleep(&pause, nullptr);
+        server(answer);
+        nanosleep(&pause, nullptr);
+    }
+    QMetaObject::invokeMethod(handler, "onDisconnectSession", Qt::QueuedConnection, Q_ARG(QTime, QTime(0, 0)));
+    handler->wait();
+    const Usage after = Usage::now();
+    delete handler;
+    if (path != Path::None && decoded.loadAcquire() != count)
+        std::fprintf(stderr, "decoded %d statements instead of %d\n", decoded.loadAcquire(), count);
+    Usage per;
+    per.cpuUs = (after.cpuUs - before.cpuUs) / count;
+    per.switches = after.switches - before.switches;
+    return per;
+}
+
 } // namespace
 
-int main()
+int main(int argc, char* argv[])
 {
+    QCoreApplication app(argc, argv);
     // 1. One large result set: 2 million rows of about 120 bytes (about 250 MB).
     QByteArray rs = packet(QByteArray(1, 3), 1);
     for (int c = 0; c < 3; ++c)
@@ -119,5 +215,14 @@ int main()
         bestRate = qMax(bestRate, double(sink.statements) / s);
     }
     std::printf("small statements: %d: %.2f million statements/s (best of 5)\n", perUnit * units, bestRate / 1e6);
+
+    // 3. Hand-over from the relay thread, one statement per 2 x 20 µs.
+    constexpr int Statements = 50000;
+    const char* names[] = {"pauses only", "queued calls", "traffic queue"};
+    for (Path path : {Path::None, Path::QueuedCalls, Path::TrafficQueue}) {
+        const Usage u = handOver(path, Statements, 20);
+        std::printf("hand-over, %-13s: %6.2f us CPU, %.2f context switches per statement\n", names[int(path)],
+                    u.cpuUs, double(u.switches) / Statements);
+    }
     return 0;
 }
