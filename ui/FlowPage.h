@@ -23,6 +23,8 @@ struct SessionData;
 /// Works on the page's widgets in the main window's form. Statements are
 /// queued by enqueue() and shown by the next tick (every `tickMs`) in one
 /// insertion, so a statement costs the GUI thread a copy of a few fields.
+/// With QUARVEL_FLOW_PROBE=N in the environment, every N-th row shown is
+/// reported on standard error as "flow-lag-ms <ms from its answer to now>".
 /// GUI thread only.
 class FlowPage : public QObject
 {

@@ -57,6 +57,10 @@ void StatisticsPage::setupTable(QTableView* view, QStandardItemModel* model, int
     header->setSectionsClickable(true);
     header->setHighlightSections(false);
     view->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    // The top lists grow by a row per new statement, on screen or not:
+    // columns are sized from the first rows (the most frequent) only, as a
+    // hidden table would otherwise measure every row after each batch.
+    header->setResizeContentsPrecision(50);
 }
 
 QSortFilterProxyModel* StatisticsPage::proxyOf(QTableView* view) const
