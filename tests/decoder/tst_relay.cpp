@@ -2,12 +2,15 @@
 // server: the client sees exactly what it sees without the relay, and the
 // decoder reports what was sent.
 
+#include "MysqlProtocol.h"
+#include "MysqlWire.h"
 #include "Settings.h"
 #include "TestDb.h"
 #include "ThreadHandler.h"
 #include "ThreadSession.h"
 
 #include <QMutex>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -44,6 +47,13 @@ public:
         wait();
     }
     quint16 listenPort() const { return boundPort.loadAcquire(); }
+    /// Asks every relay to close its client side. [thread-safe]
+    void stopRelays()
+    {
+        QMutexLocker l(&relayLock);
+        for (ThreadSession* r : relays)
+            r->stop();
+    }
 
 protected:
     void run() override
@@ -59,6 +69,10 @@ protected:
         exec();
         srv.close();
         // Objects that live in their own thread are deleted from outside it, once it ended.
+        {
+            QMutexLocker l(&relayLock);
+            relays.clear();
+        }
         for (QThread* t : threads) {
             t->quit();
             t->wait();
@@ -101,6 +115,10 @@ private:
             handler->quit();
         }, Qt::DirectConnection);
         threads << handler << relay;
+        {
+            QMutexLocker l(&relayLock);
+            relays << relay;
+        }
         handler->start();
         relay->start();
     }
@@ -112,6 +130,8 @@ private:
     Wiring wiring;
     QAtomicInteger<quint16> boundPort{0};
     QList<QThread*> threads;
+    QMutex relayLock;
+    QList<ThreadSession*> relays;
 };
 
 QStringList texts(Capture& cap)
@@ -139,6 +159,9 @@ private slots:
     void profileFromSettings();
     void unreachableServerClosesClient();
     void serverClosingMidPacket();
+    void encryptedTrafficPassesUnchanged();
+    void clientBytesBeforeServerConnects();
+    void stopClosesBothSides();
     void slowPeerHoldsTheOtherBack_data();
     void slowPeerHoldsTheOtherBack();
 };
@@ -356,6 +379,109 @@ char streamByte(qint64 i)
     return char((i * 7 + (i >> 13)) & 0xFF);
 }
 } // namespace
+
+void TestRelay::encryptedTrafficPassesUnchanged()
+{
+    // After an SSL request the rest is TLS: the relay still forwards every
+    // byte both ways, the decoder reports the login as unknown and nothing else.
+    QTcpServer fake;
+    QVERIFY(fake.listen(QHostAddress::LocalHost, 0));
+    Capture cap;
+    RelayListener listener(&cap, QStringLiteral("127.0.0.1"), fake.serverPort());
+    listener.start();
+    QTRY_VERIFY(listener.listenPort() != 0);
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, listener.listenPort());
+    QVERIFY(client.waitForConnected(10000));
+    QVERIFY(fake.waitForNewConnection(30000));
+    QTcpSocket* peer = fake.nextPendingConnection();
+
+    QByteArray toClient, toServer;   // what each end received
+    connect(&client, &QTcpSocket::readyRead, this, [&] { toClient += client.readAll(); });
+    connect(peer, &QTcpSocket::readyRead, this, [&] { toServer += peer->readAll(); });
+    const QByteArray greet = wire::greeting(0xFFFFFFFE | mysql::CLIENT_SSL);
+    peer->write(greet);
+    QTRY_COMPARE_WITH_TIMEOUT(toClient, greet, 30000);
+    const QByteArray sslRequest = wire::packet(
+        wire::le(wire::BaseCaps | mysql::CLIENT_SSL, 4) + wire::le(16 << 20, 4) + char(33) + QByteArray(23, '\0'), 1);
+    // Records that could pass for packets, commands included.
+    QByteArray fromClient = sslRequest, fromServer = greet;
+    QRandomGenerator rng(11);
+    for (int i = 0; i < 300; ++i) {
+        QByteArray c = i % 3 == 0 ? wire::query("SELECT " + QByteArray::number(i)) : QByteArray(int(rng.bounded(1, 3000)), 0);
+        for (int k = i % 3 == 0 ? c.size() : 0; k < c.size(); ++k)
+            c[k] = char(rng.bounded(256));
+        QByteArray r(int(rng.bounded(1, 9000)), Qt::Uninitialized);
+        for (char& b : r)
+            b = char(rng.bounded(256));
+        client.write(i == 0 ? sslRequest + c : c);
+        peer->write(r);
+        fromClient += c;
+        fromServer += r;
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(toServer.size() >= fromClient.size() && toClient.size() >= fromServer.size(), 60000);
+    QVERIFY(toServer == fromClient);
+    QVERIFY(toClient == fromServer);
+    client.disconnectFromHost();
+    QTRY_VERIFY_WITH_TIMEOUT([&] { QMutexLocker l(&cap.lock); return cap.disconnects == 1; }(), 30000);
+    QMutexLocker l(&cap.lock);
+    QCOMPARE(cap.logins, QStringList{"unknown  ok"});
+    QVERIFY(cap.queries.isEmpty());
+}
+
+void TestRelay::clientBytesBeforeServerConnects()
+{
+    // The server's name is still being looked up when the client already
+    // sends: its bytes wait and reach the server, in order, once connected.
+    QTcpServer fake;
+    QVERIFY(fake.listen(QHostAddress::LocalHost, 0));
+    Capture cap;
+    RelayListener listener(&cap, QStringLiteral("localhost"), fake.serverPort());
+    listener.start();
+    QTRY_VERIFY(listener.listenPort() != 0);
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, listener.listenPort());
+    QVERIFY(client.waitForConnected(10000));
+    const QByteArray early = wire::query("SELECT 'early'") + wire::query(QByteArray(70000, 'e'));
+    client.write(early);
+    QVERIFY(client.waitForBytesWritten(10000));
+    QVERIFY(fake.waitForNewConnection(30000));
+    QTcpSocket* peer = fake.nextPendingConnection();
+    QByteArray got;
+    connect(peer, &QTcpSocket::readyRead, this, [&] { got += peer->readAll(); });
+    got += peer->readAll();
+    QTRY_VERIFY_WITH_TIMEOUT(got.size() >= early.size(), 30000);
+    QVERIFY(got == early);
+    peer->write("answer");
+    QByteArray answer;
+    QTRY_VERIFY_WITH_TIMEOUT((answer += client.readAll()).size() >= 6, 30000);
+    QCOMPARE(answer, QByteArray("answer"));
+    client.disconnectFromHost();
+    QTRY_VERIFY_WITH_TIMEOUT([&] { QMutexLocker l(&cap.lock); return cap.disconnects == 1; }(), 30000);
+}
+
+void TestRelay::stopClosesBothSides()
+{
+    QTcpServer fake;
+    QVERIFY(fake.listen(QHostAddress::LocalHost, 0));
+    Capture cap;
+    RelayListener listener(&cap, QStringLiteral("127.0.0.1"), fake.serverPort());
+    listener.start();
+    QTRY_VERIFY(listener.listenPort() != 0);
+    QTcpSocket client;
+    QSignalSpy clientClosed(&client, &QTcpSocket::disconnected);
+    client.connectToHost(QHostAddress::LocalHost, listener.listenPort());
+    QVERIFY(client.waitForConnected(10000));
+    QVERIFY(fake.waitForNewConnection(30000));
+    QTcpSocket* peer = fake.nextPendingConnection();
+    QSignalSpy serverClosed(peer, &QTcpSocket::disconnected);
+    peer->write(wire::greeting(0xFFFFFFFE));
+    QTRY_VERIFY_WITH_TIMEOUT(client.bytesAvailable() > 0, 30000);
+    listener.stopRelays();
+    QTRY_VERIFY_WITH_TIMEOUT(clientClosed.count() == 1, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(serverClosed.count() == 1, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT([&] { QMutexLocker l(&cap.lock); return cap.disconnects == 1; }(), 30000);
+}
 
 void TestRelay::slowPeerHoldsTheOtherBack_data()
 {
