@@ -1,74 +1,68 @@
 #pragma once
 // Helpers shared by the proxy tests.
 
+#include "MngrSessions.h"
+#include "ProxyServer.h"
+#include "RunLive.h"
 #include "Settings.h"
-#include "TestDb.h"
+#include "languageEngine.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QHostAddress>
-#include <QProcess>
+#include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTcpServer>
+#include <QTimer>
 #include <QtTest>
+
+#include <functional>
+#include <memory>
 
 /// A loopback port that nothing listens on right now.
 inline quint16 freePort()
 {
     QTcpServer s;
-    if (!s.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    const quint16 port = s.serverPort();
-    s.close();
-    return port;
+    return s.listen(QHostAddress::LocalHost, 0) ? s.serverPort() : 0;
 }
 
-/// Points the current profile at the test server, the profiler at a free port.
-inline void useTestServer(Settings* settings, const TestDb& db)
+/// A proxy whose profile names the test server and a free profiler port;
+/// `tweak` may change the profile and settings before the proxy exists.
+/// Every signal of the proxy is logged in `events` as one line, a poll as
+/// "stats:uptime:number of server/profiler/graph values:version".
+struct Rig
 {
-    if (!settings->currentProfile()) {
-        settings->profiles.append(new Profile);
-        settings->CurrentProfile = settings->profiles.size() - 1;
-    }
-    Profile* p = settings->currentProfile();
-    p->ConnectionMethod = 0;
-    p->Host = db.host;
-    p->Port = db.port;
-    p->User = db.user;
-    p->Password = db.password;
-    p->Compression = false;
-    p->StatusCheck = true;
-    p->StatusPeriod = 3600; // polls are run by hand unless a test says otherwise
-    p->ProfilerPort = freePort();
-    p->NetworkConnections = false;
-    settings->AlwaysTunneling = false;
-}
+    Settings settings;
+    std::unique_ptr<languageEngine> le;
+    std::unique_ptr<MngrSessions> mngr;
+    std::unique_ptr<ProxyServer> proxy;
+    QStringList events;
 
-/// Runs the mariadb client with `sql` against `port` while this thread's event
-/// loop keeps running (the proxy accepts connections in it). Returns standard
-/// output; `exitCode` gets -1 when the client did not end normally.
-inline QString runClientLive(const TestDb& db, const QString& sql, quint16 port, int* exitCode = nullptr,
-                             const QStringList& extraArgs = {}, QString* errors = nullptr)
-{
-    QStringList args{QStringLiteral("--no-defaults"), QStringLiteral("-h"), QStringLiteral("127.0.0.1"),
-                     QStringLiteral("-P"), QString::number(port), QStringLiteral("-u") + db.user,
-                     QStringLiteral("-p") + db.password, QStringLiteral("--batch"),
-                     QStringLiteral("--skip-column-names"), QStringLiteral("--connect-timeout=20")};
-    args += extraArgs;
-    QProcess p;
-    p.start(QStringLiteral("mariadb"), args);
-    p.write(sql.toUtf8());
-    p.closeWriteChannel();
-    QElapsedTimer t;
-    t.start();
-    while (p.state() != QProcess::NotRunning && t.elapsed() < 120000)
-        QTest::qWait(10);
-    if (p.state() != QProcess::NotRunning) {
-        p.kill();
-        p.waitForFinished();
+    explicit Rig(const TestDb& db, const std::function<void(Profile*, Settings*)>& tweak = {}, bool language = false)
+    {
+        Profile* p = settings.currentProfile();
+        p->Host = db.host;
+        p->Port = db.port;
+        p->User = db.user;
+        p->Password = db.password;
+        p->StatusPeriod = 3600; // polls are run by hand unless a test says otherwise
+        p->ProfilerPort = freePort();
+        if (tweak)
+            tweak(p, &settings);
+        if (language) {
+            le.reset(new languageEngine(&settings));
+            le->loadLanguage(settings.Language);
+        }
+        mngr.reset(new MngrSessions(&settings));
+        proxy.reset(new ProxyServer(&settings, mngr.get(), le.get()));
+        ProxyServer* s = proxy.get();
+        QObject::connect(s, &ProxyServer::serverStateChanged, [this](bool up) { events << (up ? "up" : "down"); });
+        QObject::connect(s, &ProxyServer::errorReported, [this](const QString& t, const QString& x) { events << t + '|' + x; });
+        QObject::connect(s, &ProxyServer::stopCaptureRequested, [this]() { events << "stop"; });
+        QObject::connect(s, &ProxyServer::profilesDialogRequested, [this]() { events << "profiles"; });
+        using Values = const QList<double>&;
+        QObject::connect(s, &ProxyServer::updateStatSignal, [this](const QString& up, Values a, Values b, Values c, const QString& v) {
+            events << QStringLiteral("stats:%1:%2/%3/%4:%5").arg(up).arg(a.size()).arg(b.size()).arg(c.size()).arg(v);
+        });
     }
-    if (exitCode)
-        *exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    if (errors)
-        *errors = QString::fromUtf8(p.readAllStandardError());
-    return QString::fromUtf8(p.readAllStandardOutput());
-}
+    Profile* profile() { return settings.currentProfile(); }
+    quint16 port() { return quint16(profile()->ProfilerPort); }
+};
