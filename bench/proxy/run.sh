@@ -6,19 +6,22 @@
 #   (a) directly against the server,
 #   (b) through haproxy in TCP mode (the reference relay),
 #   (c) through quarvel-capture --quiet,
+#   (d) optionally through the quarvel-capture of a second build tree (--baseline),
 # and prints queries per second, the ratios c/a and c/b, sysbench's mean and
 # 95th percentile latency, the statements sysbench executed against those
 # quarvel-capture captured, and the mean captured duration against the
 # client's mean latency per statement through quarvel-capture.
 #
 # usage: bench/proxy/run.sh [--time S] [--threads N] [--tables N] [--table-size N]
-#                           [--build DIR] [--workloads LIST]
+#                           [--build DIR] [--baseline DIR] [--workloads LIST]
 #   --time S          seconds per run (default 20)
 #   --threads N       sysbench threads (default 4)
 #   --tables N        sysbench tables (default 4)
 #   --table-size N    rows per table (default 10000)
 #   --build DIR       build tree holding app/quarvel-capture (default: $QUARVEL_BUILD_DIR,
 #                     else ./build); the program is built there when missing
+#   --baseline DIR    a second build tree (an earlier version, say) whose quarvel-capture
+#                     runs as path (d) in the same run, for before/after figures
 #   --workloads LIST  comma-separated among point_select_disable, point_select_auto,
 #                     read_write_disable, read_write_auto
 #                     (default point_select_disable,point_select_auto,read_write_disable)
@@ -32,6 +35,7 @@ tables=4
 table_size=10000
 build=${QUARVEL_BUILD_DIR:-$src/build}
 workloads=point_select_disable,point_select_auto,read_write_disable
+baseline=""
 
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -40,8 +44,9 @@ while [ $# -gt 0 ]; do
     --tables) tables=$2; shift 2 ;;
     --table-size) table_size=$2; shift 2 ;;
     --build) build=$2; shift 2 ;;
+    --baseline) baseline=$2; shift 2 ;;
     --workloads) workloads=$2; shift 2 ;;
-    -h|--help) sed -n '2,26p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,28p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "unknown option $1 (see --help)" >&2; exit 2 ;;
   esac
 done
@@ -54,6 +59,9 @@ if [ ! -x "$capture" ]; then
   echo "building quarvel-capture in $build ..." >&2
   cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   cmake --build "$build" -j2 --target quarvel-capture >/dev/null
+fi
+if [ -n "$baseline" ] && [ ! -x "$baseline/app/quarvel-capture" ]; then
+  echo "no quarvel-capture in $baseline/app" >&2; exit 2
 fi
 haproxy_bin=$(command -v haproxy || echo /usr/sbin/haproxy)
 [ -x "$haproxy_bin" ] || { echo "haproxy not found: run scripts/install-deps.sh" >&2; exit 1; }
@@ -132,6 +140,26 @@ field() {
     END { printf "%s %s %s %s %s\n", qps, avg, p95, tot, ev }' "$1"
 }
 
+captured_cpu=0
+# run_capture BUILD TEST MODE PREFIX: one workload through BUILD's quarvel-capture;
+# leaves PREFIX.quarvel (sysbench) and PREFIX.capture (report), sets captured_cpu (ticks)
+run_capture() {
+  local bdir=$1 test=$2 mode=$3 prefix=$4 qport qcpu0
+  qport=$(free_port)
+  mkdir -p "$work/home"
+  XDG_DATA_HOME="$work/home" QUARVEL_DATA_DIR="$bdir/share/quarvel" \
+    "$bdir/app/quarvel-capture" --server "127.0.0.1:$dbport" --port "$qport" --user "$QUARVEL_TEST_DB_USER" \
+    --password "$QUARVEL_TEST_DB_PASSWORD" --quiet >"$prefix.capture" 2>"$prefix.capture.err" &
+  qpid=$!
+  wait_port "$qport" || { echo "quarvel-capture did not listen:" >&2; cat "$prefix.capture.err" >&2; exit 1; }
+  qcpu0=$(cpu_ticks "$qpid")
+  run_sysbench "$test" "$mode" "$qport" "$prefix.quarvel"
+  captured_cpu=$(( $(cpu_ticks "$qpid") - qcpu0 ))
+  kill -INT "$qpid"
+  wait "$qpid" || { echo "quarvel-capture exited with $?:" >&2; cat "$prefix.capture.err" >&2; exit 1; }
+  qpid=""
+}
+
 printf '\nsysbench %s s, %s threads, %s tables x %s rows; server %s\n' "$time_s" "$threads" "$tables" "$table_size" \
   "$(mariadb --no-defaults -h127.0.0.1 -P"$dbport" -u"$QUARVEL_TEST_DB_USER" -p"$QUARVEL_TEST_DB_PASSWORD" -N -e 'SELECT VERSION()')"
 printf '%-22s %-8s %10s %9s %9s %10s\n' workload path qps avg_ms p95_ms queries
@@ -152,19 +180,12 @@ for w in "${wl[@]}"; do
   run_sysbench "$test" "$mode" "$haport" "$work/$w.haproxy"
   hcpu=$(( $(cpu_ticks "$hapid") - hcpu0 ))
 
-  qport=$(free_port)
-  mkdir -p "$work/home"
-  XDG_DATA_HOME="$work/home" QUARVEL_DATA_DIR="$build/share/quarvel" \
-    "$capture" --server "127.0.0.1:$dbport" --port "$qport" --user "$QUARVEL_TEST_DB_USER" \
-    --password "$QUARVEL_TEST_DB_PASSWORD" --quiet >"$work/$w.capture" 2>"$work/$w.capture.err" &
-  qpid=$!
-  wait_port "$qport" || { echo "quarvel-capture did not listen:" >&2; cat "$work/$w.capture.err" >&2; exit 1; }
-  qcpu0=$(cpu_ticks "$qpid")
-  run_sysbench "$test" "$mode" "$qport" "$work/$w.quarvel"
-  qcpu=$(( $(cpu_ticks "$qpid") - qcpu0 ))
-  kill -INT "$qpid"
-  wait "$qpid" || { echo "quarvel-capture exited with $?:" >&2; cat "$work/$w.capture.err" >&2; exit 1; }
-  qpid=""
+  run_capture "$build" "$test" "$mode" "$work/$w"
+  qcpu=$captured_cpu
+  if [ -n "$baseline" ]; then
+    run_capture "$baseline" "$test" "$mode" "$work/$w.base"
+    dcpu=$captured_cpu
+  fi
 
   read -r qa avga p95a tota eva <<<"$(field "$work/$w.direct")"
   read -r qb avgb p95b totb evb <<<"$(field "$work/$w.haproxy")"
@@ -172,6 +193,10 @@ for w in "${wl[@]}"; do
   printf '%-22s %-8s %10s %9s %9s %10s\n' "$w" direct "$qa" "$avga" "$p95a" "$tota"
   printf '%-22s %-8s %10s %9s %9s %10s\n' "" haproxy "$qb" "$avgb" "$p95b" "$totb"
   printf '%-22s %-8s %10s %9s %9s %10s\n' "" quarvel "$qc" "$avgc" "$p95c" "$totc"
+  if [ -n "$baseline" ]; then
+    read -r qd avgd p95d totd evd <<<"$(field "$work/$w.base.quarvel")"
+    printf '%-22s %-8s %10s %9s %9s %10s\n' "" baseline "$qd" "$avgd" "$p95d" "$totd"
+  fi
 
   captured=$(awk -F'\t' '$1 == "# statements" { print $2 }' "$work/$w.capture")
   sessions=$(awk -F'\t' '$1 == "# sessions" { print $2 }' "$work/$w.capture")
@@ -183,6 +208,11 @@ for w in "${wl[@]}"; do
         printf "%-22s c/a %.3f  c/b %.3f  statements sysbench %d, captured %d (%+d) in %d sessions\n", w, qc / qa, qc / qb, tot, cap, cap - tot, ses
         printf "%-22s mean captured %.3f ms vs client %.3f ms per statement;", "", mq, cl
         printf "  relay CPU per 1000 statements: haproxy %.1f ms, quarvel %.1f ms\n", hc * 1000 / clk / totb * 1000, qcp * 1000 / clk / tot * 1000 }')")
+  if [ -n "$baseline" ]; then
+    capd=$(awk -F'\t' '$1 == "# statements" { print $2 }' "$work/$w.base.capture")
+    summary_lines+=("$(awk -v w="$w" -v qb="$qb" -v qd="$qd" -v tot="$totd" -v cap="$capd" -v dcp="$dcpu" -v clk="$clk" 'BEGIN {
+        printf "%-22s baseline: d/b %.3f, captured %d of %d, CPU per 1000 statements %.1f ms\n", "", qd / qb, cap, tot, dcp * 1000 / clk / tot * 1000 }')")
+  fi
 done
 
 printf '\n'

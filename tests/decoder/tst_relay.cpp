@@ -114,7 +114,7 @@ private:
             relay->quit();
             handler->quit();
         }, Qt::DirectConnection);
-        threads << handler << relay;
+        threads << relay << handler;   // a relay ends before the decoder whose queue it fills
         {
             QMutexLocker l(&relayLock);
             relays << relay;
