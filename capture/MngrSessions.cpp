@@ -25,6 +25,13 @@ MngrSessions::MngrSessions(Settings* settings, QObject* parent)
 
     groupCounters = QList<int>{0, 0, 0, 0, 0, 0};
     highlighter = [](const QString& text) { return text.toHtmlEscaped(); };
+    // Distinct statements arrive by the thousand: the lists highlight a
+    // statement when a view first shows it, with the highlighter installed then.
+    const auto shown = [this](const QString& text) {
+        return highlighter ? highlighter(text) : text.toHtmlEscaped();
+    };
+    modelTopQueries->setShownForm(2, shown);
+    modelTopQueriesDb->setShownForm(2, shown);
 }
 
 MngrSessions::~MngrSessions()
@@ -130,8 +137,7 @@ void MngrSessions::addTopQueryTo(TopListModel* model, const QString& text, const
         model->add(text);
         return;
     }
-    const QString shown = highlighter ? highlighter(text.trimmed()) : text.trimmed().toHtmlEscaped();
-    model->add(text, QStringList{QString(), user, shown, db, QString(), text});
+    model->add(text, QStringList{QString(), user, text.trimmed(), db, QString(), text});
 }
 
 void MngrSessions::addTopQuery(QString text, QString db, QString user)

@@ -89,6 +89,7 @@ void Session::onNewQueries(QList<QVariantList> queries)
     for (const QVariantList& tuple : queries) {
         Query* q = QueryLog::fromTuple(tuple, data->codec);
         q->percentOfMax = roundHalfUp(q->durationMs / maxDurationMs * 100.0);
+        q->shareOfTotal.follow(&q->durationMs, &data->durationMsTotal);
         data->queries.append(q);
         totalDurationMs += q->durationMs;
         data->rowsTotal += q->rows;
@@ -108,12 +109,12 @@ void Session::onNewQueries(QList<QVariantList> queries)
         }
         q->dbName = currentDb;
     }
-    for (Query* q : qAsConst(data->queries)) {
-        if (totalDurationMs != 0.0)
-            q->shareOfTotal = float(q->durationMs / totalDurationMs * 100.0);
-        if (raisedMax)
+    data->durationMsTotal = totalDurationMs;
+    // The shares follow the record's total by themselves; the percent of the
+    // slowest statement is rewritten only when the slowest one changed.
+    if (raisedMax)
+        for (Query* q : qAsConst(data->queries))
             q->percentOfMax = roundHalfUp(q->durationMs / maxDurationMs * 100.0);
-    }
     emit newQueries(data->id, indexQuery, uint(queries.size()));
 }
 

@@ -9,13 +9,59 @@
 
 class QTextCodec;
 
+/// A statement's percent of its session's total statement time. The
+/// session's records follow the running total (follow()) and work the
+/// percent out whenever it is read, so that a new batch changes the share of
+/// every earlier statement without touching them. A value assigned, or a
+/// copy, is a plain number that stays as it is.
+class ShareOfTotal
+{
+public:
+    ShareOfTotal() = default;
+    ShareOfTotal(float value) : fixed(value) {}
+    ShareOfTotal(const ShareOfTotal& other) : fixed(other) {}
+    ShareOfTotal& operator=(const ShareOfTotal& other)
+    {
+        const float value = other;
+        part = total = nullptr;
+        fixed = value;
+        return *this;
+    }
+    ShareOfTotal& operator=(float value)
+    {
+        part = total = nullptr;
+        fixed = value;
+        return *this;
+    }
+
+    /// From now on the share is `*partMs / *totalMs` in percent (0 while
+    /// the total is 0); both must outlive this object.
+    void follow(const double* partMs, const double* totalMs)
+    {
+        part = partMs;
+        total = totalMs;
+    }
+
+    operator float() const
+    {
+        if (!total)
+            return fixed;
+        return *total != 0.0 ? float(*part / *total * 100.0) : 0.0f;
+    }
+
+private:
+    const double* part = nullptr;
+    const double* total = nullptr;
+    float fixed = 0.0f;
+};
+
 /// One captured statement. A plain record owned by its SessionData;
 /// written and read in the GUI thread only.
 struct Query
 {
     QString text;              ///< the statement, decoded with the session's codec at capture time
     double durationMs = 0.0;   ///< from the first request byte to the forwarded answer, in ms
-    float shareOfTotal = 0.0f; ///< percent of the session's total statement time
+    ShareOfTotal shareOfTotal; ///< percent of the session's total statement time
     int percentOfMax = 0;      ///< percent of the session's slowest statement, rounded (halves up)
     unsigned int rows = 0;     ///< rows returned
     float responseKb = 0.0f;   ///< KiB of row data returned
@@ -43,6 +89,7 @@ struct SessionData
     unsigned int rowsTotal = 0;
     float responseKbTotal = 0.0f;
     float requestKbTotal = 0.0f;
+    double durationMsTotal = 0.0;  ///< sum of the statement times in ms, what the shares are taken of
     bool authenticated = false;
     QTextCodec* codec = nullptr;   ///< decodes statement bytes; "utf8" at start, changed by SET NAMES
     QList<Query*> queries;         ///< the log, in the order the statements were answered

@@ -82,6 +82,17 @@ QList<TopElementQuery> TopListModel::queryElements() const
     return out;
 }
 
+void TopListModel::setShownForm(int column, std::function<QString(const QString&)> shownForm)
+{
+    Q_ASSERT(column > 0 && column < cols && column != keyCol && column != countCol);
+    formCol = column;
+    form = std::move(shownForm);
+    for (const Entry* e : qAsConst(order)) {
+        e->formed = false;
+        e->shown.clear();
+    }
+}
+
 QVariant TopListModel::data(const QModelIndex& index, int role) const
 {
     if ((role != Qt::DisplayRole && role != Qt::EditRole) || !index.isValid() || index.parent().isValid()
@@ -93,6 +104,13 @@ QVariant TopListModel::data(const QModelIndex& index, int role) const
     const Entry* e = order.at(index.row());
     if (c == countCol)
         return e->count;
+    if (c == formCol && form) {
+        if (!e->formed) {
+            e->shown = form(e->cells.at(c));
+            e->formed = true;
+        }
+        return e->shown;
+    }
     return e->cells.at(c);
 }
 
@@ -139,8 +157,10 @@ void TopListModel::commit()
         QStandardItemModel::insertRows(oldRows, shownRows - oldRows);
     }
     ownChange = false;
+    // A row's rank is its position and stays: leaving column 0 out spares a
+    // proxy sorted by rank (how the lists are shown) from re-sorting the range.
     if (first >= 0)
-        emit dataChanged(index(first, 0), index(last, cols - 1), {Qt::DisplayRole, Qt::EditRole});
+        emit dataChanged(index(first, 1), index(last, cols - 1), {Qt::DisplayRole, Qt::EditRole});
 }
 
 void TopListModel::onRowsAboutToBeRemoved(const QModelIndex& parent, int first, int last)

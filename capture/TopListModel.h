@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QVector>
 
+#include <functional>
+
 /// A name of a top list and how often it was counted.
 struct TopElement
 {
@@ -70,6 +72,11 @@ public:
     /// database, count, raw text) in row order.
     QList<TopElementQuery> queryElements() const;
 
+    /// Column `column` (neither rank, key nor count) keeps the text given to
+    /// add() and shows it through `form`, applied the first time a view asks
+    /// for the cell and then kept: rows nobody looks at cost no formatting.
+    void setShownForm(int column, std::function<QString(const QString&)> form);
+
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
 
     /// The plain algorithm on any QStandardItemModel: look for the row whose
@@ -86,6 +93,8 @@ private:
         int count = 0;
         quint64 seq = 0;     ///< when the entry reached its count
         bool moved = false;  ///< counted in the open batch
+        mutable bool formed = false;  ///< `shown` holds the shown form of the formatted column
+        mutable QString shown;
     };
 
     void commit();
@@ -102,4 +111,6 @@ private:
     quint64 nextSeq = 0;
     int batchDepth = 0;
     bool ownChange = false;
+    int formCol = -1;
+    std::function<QString(const QString&)> form;
 };

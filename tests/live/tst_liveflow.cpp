@@ -3,7 +3,7 @@
 // lower limits of the settings dialog.
 
 #include "LiveFixture.h"
-#include "ModalWatcher.h"
+#include "AppFixture.h"
 
 #include "CodeEditor.h"
 #include "SortFilterProxyModel.h"

@@ -4,7 +4,7 @@
 // a session tab.
 
 #include "LiveFixture.h"
-#include "ModalWatcher.h"
+#include "AppFixture.h"
 
 #include "ProxyServer.h"
 #include "SessionWidget.h"

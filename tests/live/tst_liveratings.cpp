@@ -1,0 +1,179 @@
+// Figures worked out when they are read rather than rewritten with every
+// batch: each statement's share of its session's total time and its percent
+// of the slowest statement, in the records and in an open session tab, and
+// the highlighted statements of the top lists.
+
+#include "LiveFixture.h"
+
+#include "Session.h"
+#include "SessionWidget.h"
+#include "SortFilterProxyModel.h"
+
+#include <QStandardItemModel>
+#include <QTableView>
+
+#include <cmath>
+
+namespace {
+
+QVariantList tuple(double ms, const QByteArray& text)
+{
+    return QVariantList{QDateTime::currentDateTime(), ms, text, 0.125f, 0.5f, 1u, false};
+}
+
+/// The ratings of a log worked out from scratch the way a session rates a
+/// batch: each statement against the slowest one before it, and the whole
+/// log again whenever a batch brought a new slowest statement.
+struct EagerRatings
+{
+    QList<double> ms;
+    QList<int> percentOfMax;
+    double maxMs = 1.0;
+    double total = 0.0;
+
+    void add(const QList<double>& batch)
+    {
+        bool raised = false;
+        for (double d : batch) {
+            ms << d;
+            percentOfMax << int(std::floor(d / maxMs * 100.0 + 0.5));
+            total += d;
+            if (d > maxMs) {
+                maxMs = d;
+                raised = true;
+            }
+        }
+        if (raised)
+            for (int i = 0; i < ms.size(); ++i)
+                percentOfMax[i] = int(std::floor(ms.at(i) / maxMs * 100.0 + 0.5));
+    }
+    float share(int i) const { return total != 0.0 ? float(ms.at(i) / total * 100.0) : 0.0f; }
+};
+
+} // namespace
+
+class TestLiveRatings : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { QVERIFY(fx.create()); }
+    void cleanup() { fx.destroy(); }
+
+    void sharesFollowTheTotalInRecordsAndTab();
+    void copiedAndAssignedSharesStayPut();
+    void topListHighlightsWhenShown();
+
+private:
+    LiveFixture fx;
+};
+
+void TestLiveRatings::sharesFollowTheTotalInRecordsAndTab()
+{
+    auto* session = new Session(fx.mngr.get());
+    fx.mngr->adoptSession(session);
+    session->onStartSession(QDateTime::currentDateTime(), QStringLiteral("app"), QStringLiteral("shop"), true);
+    SessionData* data = session->getSessionData();
+    QVERIFY(data);
+    const int index = fx.mngr->getSessionIndex(data->id);
+    SessionWidget* tab = fx.win->sessionsPage()->openTab(data, uint(index), true);
+    QVERIFY(tab);
+
+    // Below 1 ms, a new maximum in the middle of a batch, batches below the
+    // maximum, a zero duration, and a last rise of the maximum.
+    const QList<QList<double>> batches{{0.5, 0.25}, {2.0, 0.75, 8.0, 1.0}, {4.0}, {0.0, 3.5}, {0.125, 16.0, 2.0}};
+    EagerRatings eager;
+    int n = 0;
+    for (const QList<double>& batch : batches) {
+        QList<QVariantList> tuples;
+        for (double ms : batch)
+            tuples << tuple(ms, "SELECT " + QByteArray::number(n++));
+        session->onNewQueries(tuples);
+        QCoreApplication::processEvents(); // the tab takes the batch through a queued call
+        eager.add(batch);
+
+        QCOMPARE(data->queries.size(), eager.ms.size());
+        QCOMPARE(data->durationMsTotal, eager.total);
+        QStandardItemModel* model = tab->queryModel();
+        QCOMPARE(model->rowCount(), eager.ms.size());
+        for (int i = 0; i < eager.ms.size(); ++i) {
+            const Query* q = data->queries.at(i);
+            QCOMPARE(float(q->shareOfTotal), eager.share(i));
+            QCOMPARE(q->percentOfMax, eager.percentOfMax.at(i));
+            // The tab shows the record's figures, 3 decimals for the share.
+            QCOMPARE(model->index(i, SessionWidget::ColTimePercent).data().toDouble(),
+                     QString::number(double(eager.share(i)), 'f', 3).toDouble());
+            QCOMPARE(model->index(i, SessionWidget::ColLongestPercent).data().toInt(), eager.percentOfMax.at(i));
+        }
+    }
+    // Sorted by share, the table orders by the figures of now.
+    tab->tableQueries()->sortByColumn(SessionWidget::ColTimePercent, Qt::DescendingOrder);
+    QCOMPARE(tab->proxyModel()->index(0, SessionWidget::ColTimeMs).data().toDouble(), 16.0);
+    session->onNewQueries({tuple(40.0, "SELECT big")});
+    QCoreApplication::processEvents();
+    QCOMPARE(tab->proxyModel()->index(0, SessionWidget::ColTimeMs).data().toDouble(), 40.0);
+    QCOMPARE(tab->proxyModel()->index(1, SessionWidget::ColTimeMs).data().toDouble(), 16.0);
+}
+
+void TestLiveRatings::copiedAndAssignedSharesStayPut()
+{
+    SessionData data;
+    auto* q = new Query;
+    q->durationMs = 1.0;
+    data.queries << q;
+    q->shareOfTotal.follow(&q->durationMs, &data.durationMsTotal);
+    QCOMPARE(float(q->shareOfTotal), 0.0f); // nothing to share yet
+    data.durationMsTotal = 4.0;
+    QCOMPARE(float(q->shareOfTotal), 25.0f);
+
+    // A copy (a statement kept elsewhere) keeps the figure it had.
+    const Query copy(*q);
+    data.durationMsTotal = 8.0;
+    QCOMPARE(float(q->shareOfTotal), 12.5f);
+    QCOMPARE(float(copy.shareOfTotal), 25.0f);
+
+    // An assigned figure (a record read back from a file) is no longer derived.
+    q->shareOfTotal = 70.0f;
+    data.durationMsTotal = 2.0;
+    QCOMPARE(float(q->shareOfTotal), 70.0f);
+    Query other;
+    other.shareOfTotal = copy.shareOfTotal;
+    QCOMPARE(float(other.shareOfTotal), 25.0f);
+}
+
+void TestLiveRatings::topListHighlightsWhenShown()
+{
+    int calls = 0;
+    fx.mngr->highlighter = [&calls](const QString& text) {
+        ++calls;
+        return QStringLiteral("<b>%1</b>").arg(text.toHtmlEscaped());
+    };
+    SessionData* data = fx.addSession();
+    QStringList texts;
+    for (int i = 0; i < 50; ++i)
+        texts << QStringLiteral("  SELECT c FROM t WHERE id<%1 ").arg(i);
+    fx.addQueries(data, texts);
+    fx.addQueries(data, {texts.at(7), texts.at(7)});
+    QCOMPARE(calls, 0); // counting costs no highlighting
+
+    TopListModel* top = fx.mngr->modelTopQueries;
+    QCOMPARE(top->rowCount(), 50);
+    // The most frequent first, its shown form highlighted once however often read.
+    QCOMPARE(top->index(0, 5).data().toString(), texts.at(7));
+    QCOMPARE(top->index(0, 4).data().toInt(), 3);
+    for (int k = 0; k < 3; ++k)
+        QCOMPARE(top->index(0, 2).data().toString(), QStringLiteral("<b>SELECT c FROM t WHERE id&lt;7</b>"));
+    QCOMPARE(calls, 1);
+    // After a re-ordering each row still shows its own statement.
+    fx.addQueries(data, {texts.at(3), texts.at(3), texts.at(3), texts.at(3)});
+    QCOMPARE(top->index(0, 2).data().toString(), QStringLiteral("<b>SELECT c FROM t WHERE id&lt;3</b>"));
+    QCOMPARE(top->index(1, 2).data().toString(), QStringLiteral("<b>SELECT c FROM t WHERE id&lt;7</b>"));
+    QCOMPARE(calls, 2);
+    for (int r = 0; r < top->rowCount(); ++r)
+        QCOMPARE(top->index(r, 2).data().toString(),
+                 QStringLiteral("<b>%1</b>").arg(top->index(r, 5).data().toString().trimmed().toHtmlEscaped()));
+    QCOMPARE(calls, 50);
+}
+
+QTEST_MAIN(TestLiveRatings)
+#include "tst_liveratings.moc"
