@@ -18,6 +18,7 @@
 #include "ProfilesDialog.h"
 #include "ProxyServer.h"
 #include "Settings.h"
+#include "ProcessTuning.h"
 #include "SingleInstance.h"
 #include "StyleEngine.h"
 #include "languageEngine.h"
@@ -91,6 +92,7 @@ int main(int argc, char* argv[])
 
     // 2. The application object and the single-instance guard. The guard
     //    decides before anything is read or written.
+    tuneProcessForCapture();
     auto app = std::make_unique<QApplication>(argc, argv);
     auto guard = std::make_unique<SingleInstance>(QStringLiteral("quarvel"));
     if (guard->isRunning()) {

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include "MngrSessions.h"
 
 #include <QStandardItemModel>
@@ -263,10 +264,13 @@ void MngrSessions::deactiveSession()
 
 void MngrSessions::onSessionDestroyed(QObject* object)
 {
-    // Only the address is compared: the Session part is already gone.
-    Session* session = static_cast<Session*>(object);
-    activeSessions.removeOne(session);
-    retiredSessions.removeOne(session);
+    // Only addresses are compared: the Session part of `object` is already
+    // gone, so it must not be cast back to a Session.
+    const auto same = [object](Session* s) { return static_cast<QObject*>(s) == object; };
+    activeSessions.erase(std::remove_if(activeSessions.begin(), activeSessions.end(), same),
+                         activeSessions.end());
+    retiredSessions.erase(std::remove_if(retiredSessions.begin(), retiredSessions.end(), same),
+                          retiredSessions.end());
 }
 
 void MngrSessions::freeLater(const QList<SessionData*>& records)

@@ -24,6 +24,12 @@ TopListModel::TopListModel(int columns, int keyColumn, int countColumn, QObject*
     connect(this, &QAbstractItemModel::modelReset, this, &TopListModel::onModelReset);
 }
 
+TopListModel::~TopListModel()
+{
+    // The entries are owned here; the rows of the base model are placeholders.
+    qDeleteAll(byKey);
+}
+
 void TopListModel::add(const QString& key, const QStringList& cells)
 {
     Entry*& slot = byKey[key];

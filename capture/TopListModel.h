@@ -49,6 +49,7 @@ public:
     /// `columns` columns, the key (the text that identifies an entry) in
     /// `keyColumn`, the count in `countColumn`, the rank in column 0.
     TopListModel(int columns, int keyColumn, int countColumn, QObject* parent = nullptr);
+    ~TopListModel() override;
 
     int keyColumn() const { return keyCol; }
     int countColumn() const { return countCol; }

@@ -1,6 +1,7 @@
 // quarvel-capture: the profiler's proxy and capture engine without a display.
 // Prints one line per captured statement on standard output and a summary
 // when stopped by SIGINT or SIGTERM.
+#include "ProcessTuning.h"
 #include "CaptureOptions.h"
 #include "CaptureReport.h"
 #include "MngrSessions.h"
@@ -72,15 +73,7 @@ QString fixed(double v, int decimals)
 
 int main(int argc, char* argv[])
 {
-    // Every captured statement reads the local time; with TZ unset the C
-    // library looks at /etc/localtime again at each reading. Naming the
-    // same zone file once spares that without changing the local time.
-    if (qEnvironmentVariableIsEmpty("TZ"))
-        qputenv("TZ", ":/etc/localtime");
-    // Qt's own event dispatcher costs the relay threads less per wake-up
-    // than the GLib one; nothing here needs GLib's main loop.
-    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
-        qputenv("QT_NO_GLIB", "1");
+    tuneProcessForCapture();
     QCoreApplication app(argc, argv);
     // The same settings.ini as the desktop program.
     QCoreApplication::setOrganizationName(QStringLiteral("Tessam"));
