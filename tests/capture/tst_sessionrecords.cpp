@@ -82,7 +82,7 @@ private slots:
     void databaseFollowed()
     {
         // statement and database it selects
-        for (const QStringList use : {QStringList{"USE `shop`", "shop"}, {"use sales", "sales"}, {"Use  'my db' ", "my db"},
+        for (const QStringList& use : {QStringList{"USE `shop`", "shop"}, {"use sales", "sales"}, {"Use  'my db' ", "my db"},
                                       {"USE \"x\"", "x"}}) {
             Logged l("main");
             l.s.onNewQueries({tuple("SELECT 1"), tuple(use[0].toUtf8()), tuple("SELECT 2")});
