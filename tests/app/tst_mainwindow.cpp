@@ -1,479 +1,190 @@
 // The main window shell: start/stop of capture and its subscription to the
-// session manager, the server statistics on the statistics page, the profile
-// shown there, the profile dialog's aftermath and the close event.
+// session manager and the server statistics on the statistics page, the profile
+// dialog's aftermath with the real proxy, and the general settings dialog
+// (options on OK / Cancel, the window's language switched at once, saved on close).
 
-#include "MainWindow.h"
-#include "ui_MainWindow.h"
-#include "ui_StatisticsPage.h"
-
-#include "GraphStatistics.h"
-#include "ModalWatcher.h"
-#include "MngrSessions.h"
+#include "AppFixture.h"
 #include "PlotterMoved.h"
 #include "ProxyServer.h"
 #include "SessionData.h"
-#include "Settings.h"
+#include "SettingsDialog.h"
 #include "StatisticsPage.h"
-#include "StyleEngine.h"
 #include "TestDb.h"
-#include "languageEngine.h"
+#include "ui_MainWindow.h"
+#include "ui_StatisticsPage.h"
 
-#include <QApplication>
-#include <QClipboard>
-#include <QFile>
-#include <QHeaderView>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QSettings>
-#include <QSignalSpy>
-#include <QSortFilterProxyModel>
-#include <QSpinBox>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTableView>
-#include <QtTest>
-
-#include <memory>
+#include <numeric>
 
 class TestMainWindow : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+    std::unique_ptr<App> app;
 
-    void startStopToggle();
-    void thirdPressSubscribesOnce();
-    void stoppedWindowIgnoresCapture();
-    void statisticsIgnoredWhileStopped();
-    void statisticsShown();
-    void missingStatisticsShowNoData();
-    void longVersionElided();
-    void profileShownOnPage();
-    void serverStateIndicators();
-    void profilerGraphsPerSecond();
-    void topTablesThroughProxies();
-    void closeSavesGeneral();
-    void acceptedProfileStartsCapture();
-    void proxyFailureShownAndCaptureStopped();
-    void proxyStartShowsServer();
-
-private:
-    /// The proxy wired to the window as the program wires it.
-    std::unique_ptr<ProxyServer> makeProxy();
-    /// A recorded session in the manager with `n` statements of 3 rows and
-    /// 1.5 Kb each, the second one failed; returns its list position.
-    uint addSessionWithQueries(int n);
-    QImage iconImage(const QIcon& icon) const { return icon.pixmap(16).toImage(); }
-    Ui::StatisticsPage* page() const { return win->statisticsPage()->form(); }
-
-    std::unique_ptr<Settings> settings;
-    std::unique_ptr<languageEngine> lang;
-    std::unique_ptr<MngrSessions> mngr;
-    std::unique_ptr<StyleEngine> style;
-    std::unique_ptr<MainWindow> win;
-};
-
-void TestMainWindow::initTestCase()
-{
-    QCoreApplication::setOrganizationName(QStringLiteral("Tessam"));
-    QCoreApplication::setApplicationName(QStringLiteral("Quarvel"));
-}
-
-void TestMainWindow::init()
-{
-    QFile::remove(Settings::dataLocation() + QStringLiteral("/settings.ini"));
-    settings = std::make_unique<Settings>();
-    lang = std::make_unique<languageEngine>(settings.get());
-    QVERIFY(lang->loadLanguage(QStringLiteral("english")));
-    mngr = std::make_unique<MngrSessions>(settings.get());
-    style = std::make_unique<StyleEngine>();
-    win = std::make_unique<MainWindow>(lang.get(), style.get(), settings.get(), mngr.get(),
-                                       QApplication::clipboard());
-}
-
-void TestMainWindow::cleanup()
-{
-    win.reset();
-    style.reset();
-    mngr.reset();
-    lang.reset();
-    settings.reset();
-}
-
-uint TestMainWindow::addSessionWithQueries(int n)
-{
-    auto* data = new SessionData;
-    data->userName = QStringLiteral("app");
-    data->authenticated = true;
-    mngr->slotAdd(data);
-    for (int i = 0; i < n; ++i) {
-        auto* q = new Query;
-        q->text = QStringLiteral("SELECT %1").arg(i);
-        q->rows = 3;
-        q->responseKb = 1.5f;
-        q->requestKb = 0.25f;
-        q->isError = (i == 1);
-        q->finishedAt = QDateTime::currentDateTime();
-        data->queries.append(q);
+    /// A session with `n` statements of 3 rows and 1.5 Kb, the second one failed.
+    void addSession(int n)
+    {
+        auto* data = new SessionData;
+        app->mngr->slotAdd(data);
+        for (int i = 0; i < n; ++i)   // text, duration, shares, rows, Kb out and in, database, error, end
+            data->queries << new Query{"SELECT " + QString::number(i), 0, {}, 0, 3, 1.5f, 0, {}, i == 1, {}};
+        app->mngr->slotQueries(data->id, 0, uint(n));
     }
-    mngr->slotQueries(data->id, 0, uint(n));
-    return uint(mngr->getSessionIndex(data->id));
-}
+    MainWindow* win() const { return app->win.get(); }
+    Ui::StatisticsPage* page() const { return win()->statisticsPage()->form(); }
+    QPushButton* startBtn() const { return win()->form()->startBtn; }
+    PlotterMoved* plotter(QWidget* frame) const { return frame->findChild<PlotterMoved*>(); }
+    QString stat(const char* key) const { return app->lang->statistics(key); }
+    /// A proxy for the current profile, wired to the window as the program wires it.
+    std::unique_ptr<ProxyServer> wireProxy()
+    {
+        auto proxy = std::make_unique<ProxyServer>(app->settings.get(), app->mngr.get(), app->lang.get());
+        connect(proxy.get(), &ProxyServer::updateStatSignal, win(), &MainWindow::serverStatisticUpdate);
+        connect(win(), &MainWindow::startBtnPress, proxy.get(), &ProxyServer::startProxy);
+        connect(win(), &MainWindow::stopBtnPress, proxy.get(), &ProxyServer::stopProxy);
+        connect(proxy.get(), &ProxyServer::serverStateChanged, win(), &MainWindow::onServerStateChanged);
+        win()->setProxy(proxy.get());
+        return proxy;
+    }
 
-void TestMainWindow::startStopToggle()
-{
-    QSignalSpy starts(win.get(), &MainWindow::startBtnPress);
-    QSignalSpy stops(win.get(), &MainWindow::stopBtnPress);
-    QPushButton* btn = win->form()->startBtn;
-    const QImage run = iconImage(QIcon(QStringLiteral(":/images/run.png")));
-    const QImage stop = iconImage(QIcon(QStringLiteral(":/images/stop.png")));
-    QVERIFY(run != stop);
+private slots:
+    void init() { app = std::make_unique<App>(); }
+    void cleanup() { app.reset(); }
 
-    btn->click();
-    QVERIFY(win->isCapturing());
-    QVERIFY(btn->isChecked());
-    QCOMPARE(btn->text(), lang->toolbar(QStringLiteral("stop_btn")));
-    QCOMPARE(iconImage(btn->icon()), stop);
-    QCOMPARE(starts.count(), 1);
+    void startStopSubscribesOnce()
+    {
+        startBtn()->click();
+        QVERIFY(win()->isCapturing() && startBtn()->isChecked());
+        QCOMPARE(startBtn()->text(), app->lang->toolbar("stop_btn"));
+        startBtn()->click();
+        QVERIFY(!win()->isCapturing() && !startBtn()->isChecked());
+        QCOMPARE(startBtn()->text(), app->lang->toolbar("start_btn"));
+        // Stopped: the manager records, the window counts nothing and ignores the server statistics.
+        addSession(5);
+        win()->serverStatisticUpdate("3 days", {10, 5, 1, 1, 1, 2}, {4, 1, 1, 1, 1, 0}, {7, 2, 3, 4}, "10.11");
+        QCOMPARE(win()->queryCount, 0u);
+        QVERIFY(page()->graphDbQueries->values().isEmpty() && page()->statUptime->text() != "3 days");
 
-    btn->click();
-    QVERIFY(!win->isCapturing());
-    QVERIFY(!btn->isChecked());
-    QCOMPARE(btn->text(), lang->toolbar(QStringLiteral("start_btn")));
-    QCOMPARE(iconImage(btn->icon()), run);
-    QCOMPARE(stops.count(), 1);
-    QCOMPARE(starts.count(), 1);
-}
+        // Started again: each batch reaches the window once, not once per start.
+        startBtn()->click();
+        addSession(4);
+        QCOMPARE(win()->queryCount, 4u);
+        win()->serverStatisticUpdate("3 days", {12.25, 5, 1, 1, 1, 4.25}, {4, 1, 1, 1, 1, 0}, {7, 2, 3, 4}, "10.11");
+        QCOMPARE(page()->statUptime->text(), QString("3 days"));
+        QCOMPARE(page()->graphDbQueries->values() + page()->graphDbConnect->values() + page()->graphDbUpload->values()
+                     + page()->graphDbDownload->values(),
+                 (QList<double>{7, 2, 3, 4}));
+        QCOMPARE(plotter(page()->frame_2)->values().value(0).value(0), 12.25);
+        QCOMPARE(plotter(win()->form()->frame_4)->values().value(0).value(0), 4.0);
+        // Two ticks of the one-second profiler graph: the four statements once, then nothing new.
+        QTRY_VERIFY_WITH_TIMEOUT(page()->graphProfQueries->values().size() >= 2, 10000);
+        const QList<double> q = page()->graphProfQueries->values();
+        QCOMPARE(std::accumulate(q.begin(), q.end(), 0.0), 4.0);
+        QCOMPARE(q.last(), 0.0);
+        // Nothing read from the server: "no data" and cleared plots.
+        win()->serverStatisticUpdate("None", {}, {}, {}, "None");
+        QCOMPARE(page()->statUptime->text(), stat("stat_nodata_str"));
+        QVERIFY(plotter(page()->frame_2)->values().isEmpty() && plotter(win()->form()->frame_4)->values().isEmpty());
+    }
 
-void TestMainWindow::thirdPressSubscribesOnce()
-{
-    QPushButton* btn = win->form()->startBtn;
-    btn->click();
-    btn->click();
-    btn->click();
-    QVERIFY(win->isCapturing());
-    addSessionWithQueries(4);
-    QCOMPARE(win->queryCount, 4u);
-    QCOMPARE(win->rowsSeen, 12u);
-    QCOMPARE(win->errorQueries, 1u);
-    QCOMPARE(page()->queries->text(), QStringLiteral("4"));
-    QCOMPARE(page()->rows->text(), QStringLiteral("12"));
-    QCOMPARE(page()->erQueries->text(), QStringLiteral("1"));
-    QCOMPARE(page()->receivedKb->text(), QLocale::system().toString(6.0, 'f', 1) + QStringLiteral(" Kb"));
-    QCOMPARE(page()->sessions->text(), QStringLiteral("1"));
+    void captureFailsThenRunsWithAcceptedProfile()
+    {
+        REQUIRE_TESTDB(db);
+        Profile* p = app->settings->profiles.at(0);
+        p->Host = "127.0.0.1";
+        p->Port = freePort();
+        p->ProfilerPort = freePort();
+        auto proxy = wireProxy();
+        // No server there: the failure is reported and capture stays stopped.
+        ModalWatcher watcher(win());
+        startBtn()->click();
+        QCOMPARE(watcher.boxes, QStringList{app->box(&languageEngine::errors, "error_str", "mysql_conn_error")});
+        QVERIFY(!win()->isCapturing() && !startBtn()->isChecked());
+        QTcpSocket client;   // nothing listens on the profiler port
+        client.connectToHost(QHostAddress::LocalHost, p->ProfilerPort);
+        QVERIFY(!client.waitForConnected(3000));
 
-    // A session that never logged in counts once among the failed connections.
-    auto* failed = new SessionData;
-    mngr->slotAdd(failed);
-    mngr->slotClose(failed->id);
-    QCOMPARE(win->errorConnections, 1u);
-    QCOMPARE(page()->erCon->text(), QStringLiteral("1"));
-}
+        // The profile dialog accepted with the test server: a fresh capture starts.
+        addSession(1);
+        QCOMPARE(app->mngr->modelTopQueries->rowCount(), 1);
+        watcher.onDialog = [&db](QDialog* d) {
+            child<QLineEdit>(d, "edHost")->setText(db.host);
+            child<QSpinBox>(d, "sbPort")->setValue(db.port);
+            child<QLineEdit>(d, "edUser")->setText(db.user);
+            child<QLineEdit>(d, "edPass")->setText(db.password);
+            child<QPushButton>(d, "btnOK")->click();
+        };
+        win()->form()->profilesBtn->click();
+        QCOMPARE(watcher.boxes.size(), 1);
+        QVERIFY(win()->isCapturing());
+        QCOMPARE(app->mngr->modelTopQueries->rowCount(), 0);
+        QCOMPARE(page()->lbState->text(), stat("running_str"));
+        // The first poll arrives at once: version and uptime of the test server.
+        QVERIFY(win()->statisticsPage()->fullVersion().contains("MariaDB"));
+        QVERIFY(!page()->statUptime->text().isEmpty() && page()->statUptime->text() != stat("stat_nodata_str"));
+        QVERIFY(win()->sqlDatabase().isOpen());
+        startBtn()->click();
+        QCOMPARE(page()->lbState->text(), stat("stopped_str"));
+        QVERIFY(!win()->sqlDatabase().isOpen());
+        // Cancelled: capture stays as it was.
+        watcher.onDialog = [](QDialog* d) { child<QPushButton>(d, "btnCancel")->click(); };
+        win()->form()->profilesBtn->click();
+        QVERIFY(!win()->isCapturing());
+    }
 
-void TestMainWindow::stoppedWindowIgnoresCapture()
-{
-    QPushButton* btn = win->form()->startBtn;
-    btn->click();
-    addSessionWithQueries(2);
-    QCOMPARE(win->queryCount, 2u);
-    btn->click();
-    addSessionWithQueries(5);
-    QCOMPARE(win->queryCount, 2u);
-    QCOMPARE(page()->queries->text(), QStringLiteral("2"));
-    QCOMPARE(page()->sessions->text(), QStringLiteral("1"));
-    // The manager went on recording.
-    QCOMPARE(mngr->sessions.size(), 2);
-}
+    void settingsDialog_data()
+    {
+        QTest::addColumn<QString>("language");    // the entry chosen in the dialog
+        QTest::addColumn<bool>("accept");
+        QTest::addColumn<QStringList>("options"); // afterwards, in memory (saved on close) and on OK in the file
+        // From the defaults (tunnel off, updates on, tab off, auto start on, stay on top off) each box is toggled.
+        const QStringList toggled{"true", "false", "true", "false", "true", "250", "10"};
+        QTest::newRow("OK") << "English - " << true << toggled + QStringList{"english"};
+        QTest::newRow("OK, language switched") << "German - " << true << toggled + QStringList{"german"};
+        QTest::newRow("Cancel") << "German - " << false
+                                << QStringList{"false", "true", "false", "true", "false", "100", "300", "english"};
+    }
+    void settingsDialog()
+    {
+        QFETCH(QString, language);
+        QFETCH(bool, accept);
+        QFETCH(QStringList, options);
+        Settings* st = app->settings.get();
+        st->saveGeneral();
+        QSettings(App::iniPath(), QSettings::IniFormat).remove("CheckUpdate");   // OK writes it back
+        const QByteArray before = App::iniBytes();
+        QSignalSpy switched(app->lang.get(), &languageEngine::languageChange);
+        SettingsDialog d(app->lang.get(), st, win());
+        for (const char* box : {"chTunnel", "updates", "openTab", "autoStart", "stayOnTop"})
+            child<QCheckBox>(&d, box)->toggle();
+        child<QSpinBox>(&d, "sbMaxSess")->setValue(250);
+        child<QSpinBox>(&d, "sbMaxFlow")->setValue(5);   // below the lowest limit
+        auto* combo = child<QComboBox>(&d, "language");
+        combo->setCurrentIndex(combo->findText(language, Qt::MatchStartsWith));
+        accept ? d.accept() : d.reject();
 
-void TestMainWindow::statisticsIgnoredWhileStopped()
-{
-    const QString uptimeBefore = page()->statUptime->text();
-    const QString avgBefore = page()->statAvg->text();
-    win->serverStatisticUpdate(QStringLiteral("0 days 01:00"), {10, 5, 1, 1, 1, 2}, {4, 1, 1, 1, 1, 0},
-                               {7, 2, 3, 4}, QStringLiteral("10.11.6-MariaDB"));
-    QCOMPARE(page()->statUptime->text(), uptimeBefore);
-    QCOMPARE(page()->statAvg->text(), avgBefore);
-    QVERIFY(page()->graphDbQueries->values().isEmpty());
-    QVERIFY(win->statisticsPage()->fullVersion() != QStringLiteral("10.11.6-MariaDB"));
-}
-
-void TestMainWindow::statisticsShown()
-{
-    win->form()->startBtn->click();
-    win->serverStatisticUpdate(QStringLiteral("0 days 01:00"), {12.25, 5, 1, 1, 1, 4.25}, {4, 1, 1, 1, 1, 0},
-                               {7, 2, 3, 4}, QStringLiteral("10.11.6-MariaDB"));
-    QCOMPARE(page()->statUptime->text(), QStringLiteral("0 days 01:00"));
-    QCOMPARE(page()->statAvg->text(), QLocale::system().toString(12.25, 'f', 1));
-    QCOMPARE(win->statisticsPage()->fullVersion(), QStringLiteral("10.11.6-MariaDB"));
-    QCOMPARE(page()->graphDbQueries->values(), QList<double>{7});
-    QCOMPARE(page()->graphDbConnect->values(), QList<double>{2});
-    QCOMPARE(page()->graphDbUpload->values(), QList<double>{3});
-    QCOMPARE(page()->graphDbDownload->values(), QList<double>{4});
-    auto* serverPlotter = page()->frame_2->findChild<PlotterMoved*>();
-    auto* flowPlotter = win->form()->frame_4->findChild<PlotterMoved*>();
-    QVERIFY(serverPlotter && flowPlotter);
-    QCOMPARE(serverPlotter->values().size(), 1);
-    QCOMPARE(serverPlotter->values().at(0).value(0), 12.25);
-    QCOMPARE(flowPlotter->values().at(0).value(0), 4.0);
-
-    // No graph values: the server graphs get no point.
-    win->serverStatisticUpdate(QStringLiteral("0 days 01:01"), {1, 1, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0}, {},
-                               QStringLiteral("10.11.6-MariaDB"));
-    QCOMPARE(page()->graphDbQueries->values().size(), 1);
-    QCOMPARE(serverPlotter->values().size(), 2);
-}
-
-void TestMainWindow::missingStatisticsShowNoData()
-{
-    win->form()->startBtn->click();
-    win->serverStatisticUpdate(QStringLiteral("1 day 00:00"), {3, 1, 1, 1, 0, 0}, {2, 1, 1, 0, 0, 0}, {1, 1, 1, 1},
-                               QStringLiteral("8.0.36"));
-    auto* serverPlotter = page()->frame_2->findChild<PlotterMoved*>();
-    auto* flowPlotter = win->form()->frame_4->findChild<PlotterMoved*>();
-    QCOMPARE(serverPlotter->values().size(), 1);
-
-    win->serverStatisticUpdate(QStringLiteral("None"), {}, {}, {}, QStringLiteral("None"));
-    const QString noData = lang->statistics(QStringLiteral("stat_nodata_str"));
-    QVERIFY(noData != QStringLiteral("None"));
-    QCOMPARE(page()->statUptime->text(), noData);
-    QCOMPARE(page()->statAvg->text(), noData);
-    QCOMPARE(page()->lbDbVersion->toolTip(), noData);
-    QVERIFY(serverPlotter->values().isEmpty());
-    QVERIFY(flowPlotter->values().isEmpty());
-    QCOMPARE(page()->graphDbQueries->values().size(), 1);
-}
-
-void TestMainWindow::longVersionElided()
-{
-    win->show();
-    QVERIFY(QTest::qWaitForWindowExposed(win.get()));
-    win->form()->startBtn->click();
-    const QString longVersion = QStringLiteral("10.11.6-MariaDB-0+deb12u1-log (") + QString(300, QLatin1Char('x'))
-                                + QLatin1Char(')');
-    win->serverStatisticUpdate(QStringLiteral("None"), {}, {}, {}, longVersion);
-    QLabel* label = page()->lbDbVersion;
-    QVERIFY(label->text().size() < longVersion.size());
-    QVERIFY(label->text().endsWith(QChar(0x2026)));
-    QVERIFY(label->fontMetrics().horizontalAdvance(label->text()) <= label->width());
-    QCOMPARE(label->toolTip(), longVersion);
-
-    const QString shortVersion = QStringLiteral("5.7.44");
-    win->serverStatisticUpdate(QStringLiteral("None"), {}, {}, {}, shortVersion);
-    QCOMPARE(label->text(), shortVersion);
-}
-
-void TestMainWindow::profileShownOnPage()
-{
-    Profile* p = settings->profiles.at(0);
-    p->DbType = 1;
-    p->Host = QStringLiteral("db.example");
-    p->Port = 3307;
-    p->User = QStringLiteral("monitor");
-    p->ProfilerPort = 4141;
-    win->settingsUpdate();
-    QCOMPARE(page()->lbDbType->text(), QStringLiteral("MariaDB"));
-    QCOMPARE(page()->lbDbHost->text(), QStringLiteral("db.example:"));
-    QCOMPARE(page()->lbDbPort->text(), QStringLiteral("3307"));
-    QCOMPARE(page()->lbDbUser->text(), QStringLiteral("monitor"));
-    QCOMPARE(page()->lbProfPort->text(), QStringLiteral("4141"));
-    QCOMPARE(page()->lbDbIcon->pixmap(Qt::ReturnByValue).toImage(), QPixmap(QStringLiteral(":/images/mariadb.png")).toImage());
-
-    p->ConnectionMethod = 1;
-    p->DbType = 9;   // unknown kinds leave type and icon as they were
-    win->settingsUpdate();
-    QCOMPARE(page()->lbDbPort->text(), lang->statistics(QStringLiteral("stat_nodata_str")));
-    QCOMPARE(page()->lbDbType->text(), QStringLiteral("MariaDB"));
-
-    p->DbType = 2;
-    emit win->changedProfileSettings();
-    QCOMPARE(page()->lbDbType->text(), QStringLiteral("Percona Server"));
-}
-
-void TestMainWindow::serverStateIndicators()
-{
-    win->onServerStateChanged(true);
-    QCOMPARE(page()->lbState->text(), lang->statistics(QStringLiteral("running_str")));
-    QCOMPARE(page()->lbProfState->text(), lang->statistics(QStringLiteral("running_str")));
-    const QImage on = QPixmap(QStringLiteral(":/images/server_on.png")).toImage();
-    QCOMPARE(page()->lbIconState->pixmap(Qt::ReturnByValue).toImage(), on);
-    QCOMPARE(page()->lbIconProfState->pixmap(Qt::ReturnByValue).toImage(), on);
-    win->onServerStateChanged(false);
-    QCOMPARE(page()->lbState->text(), lang->statistics(QStringLiteral("stopped_str")));
-    QCOMPARE(page()->lbIconProfState->pixmap(Qt::ReturnByValue).toImage(), QPixmap(QStringLiteral(":/images/server_off.png")).toImage());
-}
-
-void TestMainWindow::profilerGraphsPerSecond()
-{
-    win->form()->startBtn->click();
-    addSessionWithQueries(3);
-    // Wait for two ticks of the one-second graph timer.
-    QTRY_VERIFY_WITH_TIMEOUT(page()->graphProfQueries->values().size() >= 2, 10000);
-    const QList<double> q = page()->graphProfQueries->values();
-    // Three statements once, then nothing new: no statement counted twice.
-    double sum = 0;
-    for (double v : q)
-        sum += v;
-    QCOMPARE(sum, 3.0);
-    QCOMPARE(q.last(), 0.0);
-    double kb = 0;
-    for (double v : page()->graphProfUpload->values())
-        kb += v;
-    QCOMPARE(kb, 4.5);
-}
-
-void TestMainWindow::topTablesThroughProxies()
-{
-    Ui::StatisticsPage* p = page();
-    QVERIFY(p->tableTopQueries->isColumnHidden(3));
-    QVERIFY(p->tableTopQueries->isColumnHidden(5));
-    QVERIFY(p->tableTopQueriesDb->isColumnHidden(5));
-    QCOMPARE(p->tableTopQueries->horizontalHeader()->sectionResizeMode(2), QHeaderView::Stretch);
-    QCOMPARE(p->tableProcessesDb->horizontalHeader()->sectionResizeMode(6), QHeaderView::Stretch);
-    QCOMPARE(p->tableTopCmdDb->horizontalHeader()->sectionResizeMode(0), QHeaderView::Stretch);
-    QCOMPARE(p->tableTopDb->horizontalHeader()->sectionResizeMode(1), QHeaderView::Stretch);
-    QCOMPARE(p->tableTopDb->horizontalHeader()->sectionResizeMode(0), QHeaderView::ResizeToContents);
-
-    auto* proxy = qobject_cast<QSortFilterProxyModel*>(p->tableTopQueries->model());
-    QVERIFY(proxy);
-    QCOMPARE(proxy->sourceModel(), static_cast<QAbstractItemModel*>(mngr->modelTopQueries));
-    QCOMPARE(proxy->headerData(2, Qt::Horizontal).toString(), lang->statistics(QStringLiteral("query_col")));
-    QCOMPARE(p->tableProcessesDb->model()->headerData(6, Qt::Horizontal).toString(),
-             lang->statistics(QStringLiteral("query_col")));
-
-    // Live statements appear in the profiler's top list as the manager counts them.
-    win->form()->startBtn->click();
-    addSessionWithQueries(2);
-    QCOMPARE(proxy->rowCount(), 2);
-}
-
-void TestMainWindow::closeSavesGeneral()
-{
-    win->show();
-    settings->MaxLinesFlow = 77;
-    settings->StayOnTop = true;
-    QVERIFY(win->close());
-    QSettings s(settings->fileName, QSettings::IniFormat);
-    QCOMPARE(s.value(QStringLiteral("MaxLinesFlow")).toInt(), 77);
-    QCOMPARE(s.value(QStringLiteral("StayOnTop")).toBool(), true);
-    QVERIFY(!s.childGroups().contains(QStringLiteral("Profiles")));
-}
-
-void TestMainWindow::acceptedProfileStartsCapture()
-{
-    REQUIRE_TESTDB(db);
-    Profile* p = settings->profiles.at(0);
-    p->Host = db.host;
-    p->Port = db.port;
-    p->User = db.user;
-    p->Password = db.password;
-    settings->saveProfiles();
-
-    // Something to clear: a counted statement and graph points.
-    win->form()->startBtn->click();
-    addSessionWithQueries(1);
-    win->serverStatisticUpdate(QStringLiteral("x"), {1, 1, 0, 0, 0, 0}, {1, 1, 0, 0, 0, 0}, {1, 1, 1, 1}, QStringLiteral("v"));
-    win->form()->startBtn->click();
-    QVERIFY(!win->isCapturing());
-    QCOMPARE(mngr->modelTopQueries->rowCount(), 1);
-
-    QSignalSpy starts(win.get(), &MainWindow::startBtnPress);
-    QSignalSpy changed(win.get(), &MainWindow::changedProfileSettings);
-    ModalWatcher watcher(win.get());
-    watcher.onDialog = [](QDialog* d) {
-        d->findChild<QPushButton*>(QStringLiteral("btnOK"))->click();
-    };
-    win->form()->profilesBtn->click();
-    QCOMPARE(watcher.dialogs, QStringList{QStringLiteral("ProfilesDialog")});
-    QVERIFY(win->isCapturing());
-    QCOMPARE(starts.count(), 1);
-    QCOMPARE(changed.count(), 1);
-    QCOMPARE(mngr->modelTopQueries->rowCount(), 0);
-    QVERIFY(page()->graphDbQueries->values().isEmpty());
-    QVERIFY(page()->frame_2->findChild<PlotterMoved*>()->values().isEmpty());
-
-    // Cancelled: capture stays as it was, the page is still refreshed.
-    win->form()->startBtn->click();
-    watcher.onDialog = [](QDialog* d) { d->findChild<QPushButton*>(QStringLiteral("btnCancel"))->click(); };
-    win->form()->profilesBtn->click();
-    QVERIFY(!win->isCapturing());
-    QCOMPARE(changed.count(), 2);
-}
-
-std::unique_ptr<ProxyServer> TestMainWindow::makeProxy()
-{
-    auto proxy = std::make_unique<ProxyServer>(settings.get(), mngr.get(), lang.get());
-    connect(proxy.get(), &ProxyServer::updateStatSignal, win.get(), &MainWindow::serverStatisticUpdate);
-    connect(win.get(), &MainWindow::startBtnPress, proxy.get(), &ProxyServer::startProxy);
-    connect(win.get(), &MainWindow::stopBtnPress, proxy.get(), &ProxyServer::stopProxy);
-    connect(proxy.get(), &ProxyServer::serverStateChanged, win.get(), &MainWindow::onServerStateChanged);
-    win->setProxy(proxy.get());
-    return proxy;
-}
-
-void TestMainWindow::proxyFailureShownAndCaptureStopped()
-{
-    QTcpServer probe;
-    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-    const quint16 closed = probe.serverPort();
-    probe.close();
-    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-    const quint16 profilerPort = probe.serverPort();
-    probe.close();
-    Profile* p = settings->profiles.at(0);
-    p->Host = QStringLiteral("127.0.0.1");
-    p->Port = closed;
-    p->ProfilerPort = profilerPort;
-    auto proxy = makeProxy();
-
-    ModalWatcher watcher(win.get());
-    win->form()->startBtn->click();
-    QCOMPARE(watcher.boxes, QStringList{lang->errors(QStringLiteral("error_str")) + QLatin1Char('|')
-                                        + lang->errors(QStringLiteral("mysql_conn_error"))});
-    QVERIFY(!win->isCapturing());
-    QVERIFY(!win->form()->startBtn->isChecked());
-    QCOMPARE(win->form()->startBtn->text(), lang->toolbar(QStringLiteral("start_btn")));
-    // Nothing listens on the profiler port.
-    QTcpSocket client;
-    client.connectToHost(QHostAddress::LocalHost, profilerPort);
-    QVERIFY(!client.waitForConnected(3000));
-}
-
-void TestMainWindow::proxyStartShowsServer()
-{
-    REQUIRE_TESTDB(db);
-    QTcpServer probe;
-    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-    const quint16 profilerPort = probe.serverPort();
-    probe.close();
-    Profile* p = settings->profiles.at(0);
-    p->Host = db.host;
-    p->Port = db.port;
-    p->User = db.user;
-    p->Password = db.password;
-    p->ProfilerPort = profilerPort;
-    p->StatusPeriod = 1;
-    auto proxy = makeProxy();
-
-    ModalWatcher watcher(win.get());
-    win->form()->startBtn->click();
-    QVERIFY2(watcher.boxes.isEmpty(), qPrintable(watcher.boxes.join(QLatin1Char('\n'))));
-    QVERIFY(win->isCapturing());
-    QCOMPARE(page()->lbState->text(), lang->statistics(QStringLiteral("running_str")));
-    QCOMPARE(page()->lbProfPort->text(), QString::number(profilerPort));
-    // The first poll arrives at once: version and uptime of the test server.
-    QVERIFY2(win->statisticsPage()->fullVersion().contains(QStringLiteral("MariaDB")),
-             qPrintable(win->statisticsPage()->fullVersion()));
-    QVERIFY(page()->statUptime->text() != lang->statistics(QStringLiteral("stat_nodata_str")));
-    QVERIFY(!page()->statUptime->text().isEmpty());
-    QVERIFY(win->sqlDatabase().isOpen());
-
-    win->form()->startBtn->click();
-    QCOMPARE(page()->lbState->text(), lang->statistics(QStringLiteral("stopped_str")));
-    QVERIFY(!win->sqlDatabase().isOpen());
-}
+        const auto inFile = [] {
+            QSettings s(App::iniPath(), QSettings::IniFormat);
+            QStringList values;
+            for (const char* key : {"AlwaysTunneling", "CheckUpdate", "AutoOpenNewSession", "AutoStart", "StayOnTop",
+                                    "MaxSessions", "MaxLinesFlow", "Language"})
+                values << s.value(key).toString();
+            return values;
+        };
+        QVERIFY(accept ? inFile() == options : App::iniBytes() == before);
+        // The open window speaks the language now set, switched once and at once.
+        QCOMPARE(switched.count(), int(st->Language != "english"));
+        Settings other;
+        languageEngine expected(&other);
+        QVERIFY(expected.loadLanguage(st->Language));
+        QCOMPARE((QStringList{win()->form()->settingsBtn->text(), page()->lbl5->title(), page()->statUptime->text()}),
+                 (QStringList{expected.toolbar("settings_btn"), expected.statistics("profiler_stat_group"),
+                              expected.statistics("stat_nodata_str")}));
+        // Closing the window writes the options held in memory: Cancel left them as they were.
+        QVERIFY(win()->close());
+        QCOMPARE(inFile(), options);
+    }
+};
 
 QTEST_MAIN(TestMainWindow)
 #include "tst_mainwindow.moc"
