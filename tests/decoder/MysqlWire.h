@@ -1,6 +1,6 @@
 #pragma once
 
-// Builders of MySQL client/server traffic for the decoder tests.
+// Builders of MySQL client/server traffic for the decoder and relay tests.
 
 #include "MysqlProtocol.h"
 
@@ -25,25 +25,22 @@ inline QByteArray lenenc(quint64 v)
     if (v < 0xFB)
         return le(v, 1);
     if (v < 0x10000)
-        return QByteArray(1, char(0xFC)) + le(v, 2);
+        return char(0xFC) + le(v, 2);
     if (v < 0x1000000)
-        return QByteArray(1, char(0xFD)) + le(v, 3);
-    return QByteArray(1, char(0xFE)) + le(v, 8);
+        return char(0xFD) + le(v, 3);
+    return char(0xFE) + le(v, 8);
 }
 
 inline QByteArray lenencStr(const QByteArray& s) { return lenenc(quint64(s.size())) + s; }
 
-/// One logical packet with its header(s); payloads of 16 MiB and more are
-/// split into 0xFFFFFF-long packets and a final shorter one.
+/// One logical packet; payloads of 16 MiB and more are split into
+/// 0xFFFFFF-long packets and a final shorter one.
 inline QByteArray packet(const QByteArray& payload, quint8 seq)
 {
     QByteArray out;
-    int off = 0;
-    for (;;) {
+    for (int off = 0;;) {
         const int n = qMin(payload.size() - off, int(mysql::MaxPacketPayload));
-        out += le(quint64(n), 3);
-        out += char(seq++);
-        out += payload.mid(off, n);
+        out += le(quint64(n), 3) + char(seq++) + payload.mid(off, n);
         off += n;
         if (n < int(mysql::MaxPacketPayload))
             return out;
@@ -52,12 +49,13 @@ inline QByteArray packet(const QByteArray& payload, quint8 seq)
 
 inline QByteArray okPayload(quint16 status = 0x0002, quint64 affected = 0, char header = 0x00)
 {
-    return QByteArray(1, header) + lenenc(affected) + lenenc(0) + le(status, 2) + le(0, 2);
+    return header + lenenc(affected) + lenenc(0) + le(status, 2) + le(0, 2);
 }
-inline QByteArray eofPayload(quint16 status = 0x0002) { return QByteArray(1, char(0xFE)) + le(0, 2) + le(status, 2); }
-inline QByteArray errPayload(quint16 code, const QByteArray& msg)
+inline QByteArray eofPayload(quint16 status = 0x0002) { return char(0xFE) + le(0, 2) + le(status, 2); }
+inline QByteArray errPayload(quint16 code, const QByteArray& msg) { return char(0xFF) + le(code, 2) + "#HY000" + msg; }
+inline QByteArray authSwitch(const QByteArray& plugin, const QByteArray& data = {}, quint8 seq = 2)
 {
-    return QByteArray(1, char(0xFF)) + le(code, 2) + "#HY000" + msg;
+    return packet(char(0xFE) + plugin + '\0' + data, seq);
 }
 inline QByteArray columnDef(const QByteArray& name)
 {
@@ -71,9 +69,13 @@ inline QByteArray row(const QList<QByteArray>& values)
         r += lenencStr(v);
     return r;
 }
+/// COM_STMT_PREPARE's OK.
+inline QByteArray prepareOk(quint32 id, quint16 columns, quint16 params)
+{
+    return char(0) + le(id, 4) + le(columns, 2) + le(params, 2) + char(0) + le(0, 2);
+}
 
-/// A text result set (packets with headers from `seq` on) and the sum of its
-/// row payload lengths.
+/// A text result set (packets from `seq` on) and the sum of its row payload lengths.
 struct ResultSet
 {
     QByteArray bytes;
@@ -101,12 +103,9 @@ inline ResultSet resultSet(int columns, const QList<QList<QByteArray>>& rows, bo
 
 inline QByteArray greeting(quint32 caps, const QByteArray& version = "10.6.12-MariaDB", quint32 extCaps = 0)
 {
-    QByteArray p(1, char(0x0A));
-    p += version + '\0';
-    p += le(42, 4) + QByteArray(8, 'a') + '\0';
+    QByteArray p = char(0x0A) + version + '\0' + le(42, 4) + QByteArray(8, 'a') + '\0';
     p += le(caps & 0xFFFF, 2) + char(33) + le(0x0002, 2) + le(caps >> 16, 2) + char(21);
-    p += QByteArray(6, '\0') + le(extCaps, 4);
-    p += QByteArray(12, 'b') + '\0' + "mysql_native_password" + '\0';
+    p += QByteArray(6, '\0') + le(extCaps, 4) + QByteArray(12, 'b') + '\0' + "mysql_native_password" + '\0';
     return packet(p, 0);
 }
 
@@ -114,30 +113,28 @@ constexpr quint32 BaseCaps = mysql::CLIENT_PROTOCOL_41 | mysql::CLIENT_SECURE_CO
     | mysql::CLIENT_PLUGIN_AUTH_LENENC_CLIENT_DATA | mysql::CLIENT_LONG_PASSWORD;
 
 /// Handshake response (seq 1).
-inline QByteArray handshake(quint32 caps, const QByteArray& user, const QByteArray& auth, const QByteArray& db = {},
-                            quint32 extCaps = 0)
+inline QByteArray handshake(quint32 caps, const QByteArray& user, const QByteArray& auth, const QByteArray& db = {})
 {
     if (!db.isEmpty())
         caps |= mysql::CLIENT_CONNECT_WITH_DB;
-    QByteArray p = le(caps, 4) + le(16 << 20, 4) + char(33) + QByteArray(19, '\0') + le(extCaps, 4);
-    p += user + '\0';
+    QByteArray p = le(caps, 4) + le(16 << 20, 4) + char(33) + QByteArray(23, '\0') + user + '\0';
     if (caps & mysql::CLIENT_PLUGIN_AUTH_LENENC_CLIENT_DATA)
         p += lenencStr(auth);
-    else if (caps & mysql::CLIENT_SECURE_CONNECTION)
-        p += char(auth.size()) + auth;
     else
-        p += auth + '\0';
+        p += char(auth.size()) + auth;
     if (!db.isEmpty())
         p += db + '\0';
     if (caps & mysql::CLIENT_PLUGIN_AUTH)
         p += QByteArray("mysql_native_password") + '\0';
     return packet(p, 1);
 }
-
-inline QByteArray command(quint8 cmd, const QByteArray& arg, quint8 seq = 0)
+/// The short handshake response asking for TLS.
+inline QByteArray sslRequest()
 {
-    return packet(QByteArray(1, char(cmd)) + arg, seq);
+    return packet(le(BaseCaps | mysql::CLIENT_SSL, 4) + le(16 << 20, 4) + char(33) + QByteArray(23, '\0'), 1);
 }
+
+inline QByteArray command(quint8 cmd, const QByteArray& arg, quint8 seq = 0) { return packet(char(cmd) + arg, seq); }
 inline QByteArray query(const QByteArray& text) { return command(mysql::COM_QUERY, text); }
 
 enum class Algo { Zlib, Zstd, Raw };
@@ -148,21 +145,17 @@ inline QByteArray compress(const QByteArray& packets, Algo algo, quint8 seq = 0,
     QByteArray out;
     for (int off = 0; off < packets.size(); off += frameSize) {
         const QByteArray part = packets.mid(off, frameSize);
-        QByteArray payload;
-        quint32 ulen = quint32(part.size());
-        if (algo == Algo::Raw) {
-            payload = part;
-            ulen = 0;
-        } else if (algo == Algo::Zlib) {
+        QByteArray payload = part;
+        quint32 ulen = algo == Algo::Raw ? 0 : quint32(part.size());
+        if (algo == Algo::Zlib) {
             uLongf n = compressBound(uLong(part.size()));
             payload.resize(int(n));
             ::compress(reinterpret_cast<Bytef*>(payload.data()), &n, reinterpret_cast<const Bytef*>(part.constData()),
                        uLong(part.size()));
             payload.resize(int(n));
-        } else {
+        } else if (algo == Algo::Zstd) {
             payload.resize(int(ZSTD_compressBound(size_t(part.size()))));
-            const size_t n = ZSTD_compress(payload.data(), size_t(payload.size()), part.constData(), size_t(part.size()), 3);
-            payload.resize(int(n));
+            payload.resize(int(ZSTD_compress(payload.data(), size_t(payload.size()), part.constData(), size_t(part.size()), 3)));
         }
         out += le(quint64(payload.size()), 3) + char(seq++) + le(ulen, 3) + payload;
     }
