@@ -39,8 +39,13 @@ start)
   mysqld=$(find_bin mariadbd mysqld) || { echo "mariadbd not found: run scripts/install-deps.sh" >&2; exit 1; }
   installdb=$(find_bin mariadb-install-db mysql_install_db)
   client=$(find_bin mariadb mysql)
-  "$installdb" --no-defaults --datadir="$dir/data" --user=root --auth-root-authentication-method=normal \
-      --skip-test-db >"$dir/install.log" 2>&1 || { cat "$dir/install.log" >&2; exit 1; }
+  installed=0
+  for attempt in 1 2 3; do
+    if "$installdb" --no-defaults --datadir="$dir/data" --user=root --auth-root-authentication-method=normal \
+        --skip-test-db >"$dir/install.log" 2>&1; then installed=1; break; fi
+    rm -rf "$dir/data"; mkdir -p "$dir/data"; sleep 1
+  done
+  [ "$installed" = 1 ] || { cat "$dir/install.log" >&2; exit 1; }
   sock="$dir/mysqld.sock"
   for attempt in 1 2 3 4 5; do
     port=$(free_port)
