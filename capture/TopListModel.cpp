@@ -120,9 +120,11 @@ QVariant TopListModel::data(const QModelIndex& index, int role) const
     return e->cells.at(c);
 }
 
-// Rows are ordered by (count descending, seq ascending). Entries not counted
-// in this batch keep that order among themselves, so the new order is the
-// merge of those with the counted ones, sorted by the same key.
+// Rows are ordered by (count descending, seq ascending). A count only grows,
+// so an entry counted in the batch only moves up: taken in the order of
+// their old rows, each one is lifted into the already ordered rows above it
+// (a binary search and a rotation of the rows it passes). New entries start
+// at the end, where their count of 1 and newest seq place them.
 void TopListModel::commit()
 {
     if (touched.isEmpty())
@@ -130,30 +132,34 @@ void TopListModel::commit()
     auto before = [](const Entry* a, const Entry* b) {
         return a->count != b->count ? a->count > b->count : a->seq < b->seq;
     };
-    std::sort(touched.begin(), touched.end(), before);
-
-    QVector<Entry*> kept;
-    kept.reserve(order.size());
-    for (Entry* e : order)
-        if (!e->moved)
-            kept.append(e);
-    QVector<Entry*> merged(kept.size() + touched.size());
-    std::merge(kept.begin(), kept.end(), touched.begin(), touched.end(), merged.begin(), before);
-    for (Entry* e : touched)
-        e->moved = false;
-    touched.clear();
+    for (Entry* e : qAsConst(touched)) {
+        if (e->pos < 0) {
+            e->pos = order.size();
+            order.append(e);
+        }
+    }
+    std::sort(touched.begin(), touched.end(), [](const Entry* a, const Entry* b) { return a->pos < b->pos; });
 
     const int oldRows = shownRows;
     int first = -1;
     int last = -1;
-    for (int i = 0; i < oldRows; ++i) {
-        if (order.at(i) != merged.at(i)) {
-            if (first < 0)
-                first = i;
-            last = i;
+    for (Entry* e : qAsConst(touched)) {
+        const int from = e->pos;
+        const auto top = order.begin();
+        const int to = int(std::upper_bound(top, top + from, e, before) - top);
+        if (to < from) {
+            std::rotate(top + to, top + from, top + from + 1);
+            for (int i = to; i <= from; ++i)
+                order[i]->pos = i;
+        }
+        e->moved = false;
+        // Rows already known to views whose entry or count changed.
+        if (to < oldRows) {
+            first = first < 0 ? to : std::min(first, to);
+            last = std::max(last, std::min(from, oldRows - 1));
         }
     }
-    order.swap(merged);
+    touched.clear();
 
     ownChange = true;
     if (columnCount() < cols)
@@ -183,6 +189,8 @@ void TopListModel::onRowsAboutToBeRemoved(const QModelIndex& parent, int first, 
         delete e;
     }
     order.remove(first, last - first + 1);
+    for (int i = first; i < order.size(); ++i)
+        order[i]->pos = i;
     shownRows = order.size();
 }
 

@@ -35,8 +35,9 @@ bool sortingQuery(const TopElementQuery& a, const TopElementQuery& b);
 /// Rows are ordered by count, descending; among equal counts the entry that
 /// reached its count earlier comes first. That is the order that a stable
 /// sort by count after every single addition gives, but the model finds an
-/// entry by a hash of its key and re-orders once per batch (endBatch), in
-/// linear time, rewriting only the rows whose entry changed.
+/// entry by a hash of its key and re-orders once per batch (endBatch): each
+/// entry counted in the batch moves up past the rows it now outranks, so a
+/// batch costs the rows it touches and passes, not the whole list.
 ///
 /// The table is shown through data(): the model's own items are empty
 /// placeholders, so read it with data()/index(), not item(). Rows are added
@@ -94,6 +95,7 @@ private:
         int count = 0;
         quint64 seq = 0;     ///< when the entry reached its count
         bool moved = false;  ///< counted in the open batch
+        int pos = -1;        ///< row in `order`, -1 before its first commit
         mutable bool formed = false;  ///< `shown` holds the shown form of the formatted column
         mutable QString shown;
     };

@@ -20,52 +20,9 @@
 #include <QIcon>
 #include <QLocale>
 #include <QMessageBox>
-#include <QSignalBlocker>
 #include <QStandardItemModel>
 
 namespace {
-
-/// The statement cell: its highlighted HTML and tool tip are made the first
-/// time a view asks for them and kept, so that appending a batch costs no
-/// highlighting for rows nobody looks at.
-class StatementItem : public QStandardItem
-{
-public:
-    explicit StatementItem(const QString& statement)
-        : raw(statement.trimmed())
-    {
-        // The one-line form filtering and export read.
-        setData(TextHelpers::recQuery(statement).simplified(), Qt::UserRole);
-    }
-
-    QVariant data(int role) const override
-    {
-        if (role == Qt::DisplayRole || role == Qt::EditRole) {
-            if (!htmlDone) {
-                html = TextHelpers::toHighlightText(raw);
-                htmlDone = true;
-            }
-            return html;
-        }
-        if (role == Qt::ToolTipRole) {
-            if (!tipDone) {
-                tip = TextHelpers::toTooltipStr(raw);
-                tipDone = true;
-            }
-            return tip;
-        }
-        return QStandardItem::data(role);
-    }
-
-    int type() const override { return QStandardItem::UserType + 1; }
-
-private:
-    QString raw;
-    mutable QString html;
-    mutable QString tip;
-    mutable bool htmlDone = false;
-    mutable bool tipDone = false;
-};
 
 /// `value` limited to 3 decimals (fixed notation, read back).
 double round3(double value)
@@ -79,35 +36,156 @@ double positive3(double value)
     return value > 0 ? round3(value) : 0.0;
 }
 
-QStandardItem* valueItem(const QVariant& value)
-{
-    auto* item = new QStandardItem;
-    item->setData(value, Qt::EditRole);
-    return item;
-}
+} // namespace
 
-/// A cell that reads its statement's share of the session's total time or
-/// its percent of the slowest statement at the moment it is shown: both
-/// change for every statement with each new batch, and rewriting them all
-/// would cost the whole table per batch.
-class LiveShareItem : public QStandardItem
+/// The statement table of a session tab: row i is statement i of the
+/// record, read from the record when a view asks, so that a batch costs the
+/// rows it adds and no items are kept per statement. The statement cell's
+/// highlighted HTML, tool tip and one-line form (user role, what filtering
+/// and export read) are made the first time they are asked for and kept.
+/// The shares of the total and of the slowest statement are read at the
+/// moment they are shown: they move for every row with each batch.
+/// It stays a QStandardItemModel for its header texts; it has no items.
+/// GUI thread only.
+class SessionQueryModel : public QStandardItemModel
 {
 public:
-    LiveShareItem(const Query* query, bool share) : q(query), shareOfTotal(share) {}
-
-    QVariant data(int role) const override
+    explicit SessionQueryModel(QObject* parent)
+        : QStandardItemModel(0, SessionWidget::ColumnCount, parent)
     {
-        if (role == Qt::DisplayRole || role == Qt::EditRole)
-            return shareOfTotal ? QVariant(positive3(q->shareOfTotal)) : QVariant(q->percentOfMax);
-        return QStandardItem::data(role);
     }
 
-    int type() const override { return QStandardItem::UserType + 2; }
+    void setRecord(SessionData* data) { record = data; }
+
+    /// Forgets every row (and the cached texts), then shows the first `n` statements.
+    void reload(int n)
+    {
+        beginResetModel();
+        html.clear();
+        tips.clear();
+        lines.clear();
+        shown = 0;
+        endResetModel();
+        append(n);
+    }
+
+    /// Shows statements up to `n` (the record's first `n`), announced as one insertion.
+    void append(int n)
+    {
+        n = qMin(n, record ? record->queries.size() : 0);
+        if (n <= shown)
+            return;
+        beginInsertRows(QModelIndex(), shown, n - 1);
+        shown = n;
+        html.resize(n);
+        tips.resize(n);
+        lines.resize(n);
+        endInsertRows();
+    }
+
+    /// Rows [first, last] read their record again (a batch seen twice).
+    void refresh(int first, int last)
+    {
+        last = qMin(last, shown - 1);
+        if (first > last)
+            return;
+        for (int r = first; r <= last; ++r) {
+            html[r].clear();
+            tips[r].clear();
+            lines[r].clear();
+        }
+        emit dataChanged(index(first, 0), index(last, SessionWidget::ColumnCount - 1));
+    }
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override { return parent.isValid() ? 0 : shown; }
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override
+    {
+        return parent.isValid() ? 0 : SessionWidget::ColumnCount;
+    }
+    bool hasChildren(const QModelIndex& parent = QModelIndex()) const override
+    {
+        return !parent.isValid() && shown > 0;
+    }
+    QModelIndex index(int row, int column, const QModelIndex& parent = QModelIndex()) const override
+    {
+        if (parent.isValid() || row < 0 || row >= shown || column < 0 || column >= SessionWidget::ColumnCount)
+            return QModelIndex();
+        return createIndex(row, column);
+    }
+    QModelIndex parent(const QModelIndex&) const override { return QModelIndex(); }
+    using QStandardItemModel::parent;
+    Qt::ItemFlags flags(const QModelIndex& index) const override
+    {
+        if (!index.isValid())
+            return Qt::ItemIsDropEnabled;
+        return Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsEditable | Qt::ItemIsDragEnabled
+            | Qt::ItemIsDropEnabled;
+    }
+    bool setData(const QModelIndex&, const QVariant&, int = Qt::EditRole) override { return false; }
+
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override
+    {
+        if (!index.isValid() || index.model() != this || index.row() >= shown || !record
+            || index.row() >= record->queries.size())
+            return QVariant();
+        const int row = index.row();
+        const Query* q = record->queries.at(row);
+        const bool value = role == Qt::DisplayRole || role == Qt::EditRole;
+        switch (index.column()) {
+        case SessionWidget::ColNumber:
+            return value ? QVariant(row + 1) : QVariant();
+        case SessionWidget::ColStatus:
+            return value ? QVariant(q->isError ? QStringLiteral("no") : QStringLiteral("yes")) : QVariant();
+        case SessionWidget::ColQuery:
+            if (value) {
+                if (html.at(row).isNull())
+                    html[row] = TextHelpers::toHighlightText(q->text.trimmed());
+                return html.at(row);
+            }
+            if (role == Qt::ToolTipRole) {
+                if (tips.at(row).isNull())
+                    tips[row] = TextHelpers::toTooltipStr(q->text.trimmed());
+                return tips.at(row);
+            }
+            if (role == Qt::UserRole) {
+                if (lines.at(row).isNull())
+                    lines[row] = TextHelpers::recQuery(q->text).simplified();
+                return lines.at(row);
+            }
+            return QVariant();
+        case SessionWidget::ColTimeMs:
+            return value ? QVariant(round3(q->durationMs)) : QVariant();
+        case SessionWidget::ColTimePercent:
+            return value ? QVariant(positive3(q->shareOfTotal)) : QVariant();
+        case SessionWidget::ColLongestPercent:
+            return value ? QVariant(q->percentOfMax) : QVariant();
+        case SessionWidget::ColRows:
+            if (value)
+                return q->rows;
+            if (role == Qt::TextAlignmentRole)
+                return int(Qt::AlignRight | Qt::AlignVCenter);
+            if (role == Qt::ForegroundRole)
+                return QBrush(QColor(QStringLiteral("blue")));
+            return QVariant();
+        case SessionWidget::ColReceived:
+            return value ? QVariant(positive3(q->responseKb)) : QVariant();
+        case SessionWidget::ColSent:
+            return value ? QVariant(positive3(q->requestKb)) : QVariant();
+        default:
+            return QVariant();
+        }
+    }
 
 private:
-    const Query* q;
-    bool shareOfTotal;
+    SessionData* record = nullptr;
+    int shown = 0;   ///< rows that views know of
+    // Cached texts of the statement cell; a null string is not made yet.
+    mutable QVector<QString> html;
+    mutable QVector<QString> tips;
+    mutable QVector<QString> lines;
 };
+
+namespace {
 
 const QString kBoldOpen = QStringLiteral(" <span style = \"font: bold\">");
 const QString kBoldClose = QStringLiteral("</span>");
@@ -138,7 +216,8 @@ SessionWidget::SessionWidget(languageEngine* lang_, SessionData* data, unsigned 
     plotter.setLabelGraph(text(QStringLiteral("time_ms_col")));
     ui->plotLayout->addWidget(&plotter);
 
-    model = new QStandardItemModel(0, ColumnCount, this);
+    model = new SessionQueryModel(this);
+    model->setRecord(sessionData);
     proxy = new SortFilterProxyModel(this);
     proxy->setDynamicSortFilter(true);
     proxy->setFilterCaseSensitivity(Qt::CaseInsensitive);
@@ -309,58 +388,9 @@ void SessionWidget::changeLanguage()
         updateElapsedStat();
 }
 
-void SessionWidget::fillRow(int row)
+QStandardItemModel* SessionWidget::queryModel() const
 {
-    // Only used for rows that exist already (a batch seen twice): rewrites
-    // every cell in place.
-    const Query* q = sessionData->queries.at(row);
-    model->setData(model->index(row, ColNumber), row + 1);
-    model->setData(model->index(row, ColStatus), q->isError ? QStringLiteral("no") : QStringLiteral("yes"));
-    model->setItem(row, ColQuery, new StatementItem(q->text));
-    model->setData(model->index(row, ColTimeMs), round3(q->durationMs));
-    model->setItem(row, ColTimePercent, new LiveShareItem(q, true));
-    model->setItem(row, ColLongestPercent, new LiveShareItem(q, false));
-    model->setData(model->index(row, ColRows), q->rows);
-    model->setData(model->index(row, ColReceived), positive3(q->responseKb));
-    model->setData(model->index(row, ColSent), positive3(q->requestKb));
-}
-
-QList<double> SessionWidget::appendRows(int from, int to)
-{
-    QList<double> durations;
-    if (to <= from)
-        return durations;
-    durations.reserve(to - from);
-    // The whole batch is one insertion: its numbers first, so that the
-    // sorting proxy places the rows in one pass instead of one pass per row.
-    const int base = model->rowCount();
-    QList<QStandardItem*> numbers;
-    numbers.reserve(to - from);
-    for (int i = from; i < to; ++i)
-        numbers << valueItem(i + 1);
-    model->invisibleRootItem()->appendRows(numbers);
-    {
-        // The other cells arrive silently and are announced once below.
-        const QSignalBlocker blocker(model);
-        for (int i = from; i < to; ++i) {
-            const Query* q = sessionData->queries.at(i);
-            const int r = base + (i - from);
-            model->setItem(r, ColStatus, valueItem(q->isError ? QStringLiteral("no") : QStringLiteral("yes")));
-            model->setItem(r, ColQuery, new StatementItem(q->text));
-            model->setItem(r, ColTimeMs, valueItem(round3(q->durationMs)));
-            model->setItem(r, ColTimePercent, new LiveShareItem(q, true));
-            model->setItem(r, ColLongestPercent, new LiveShareItem(q, false));
-            QStandardItem* rows = valueItem(q->rows);
-            rows->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-            rows->setForeground(QBrush(QColor(QStringLiteral("blue"))));
-            model->setItem(r, ColRows, rows);
-            model->setItem(r, ColReceived, valueItem(positive3(q->responseKb)));
-            model->setItem(r, ColSent, valueItem(positive3(q->requestKb)));
-            durations << q->durationMs;
-        }
-    }
-    emit model->dataChanged(model->index(base, ColStatus), model->index(base + (to - from) - 1, ColumnCount - 1));
-    return durations;
+    return model;
 }
 
 void SessionWidget::refreshDependentColumns(int to)
@@ -390,9 +420,12 @@ void SessionWidget::loadQueries()
     const int sortColumn = header->sortIndicatorSection();
     const Qt::SortOrder sortOrder = header->sortIndicatorOrder();
     proxy->setSourceModel(nullptr);
-    model->removeRows(0, model->rowCount());
-    const QList<double> durations = appendRows(0, n);
+    model->reload(n);
     proxy->setSourceModel(model);
+    QList<double> durations;
+    durations.reserve(n);
+    for (const Query* q : qAsConst(sessionData->queries))
+        durations << q->durationMs;
     setupHeader();
     ui->tableQueries->sortByColumn(sortColumn, sortOrder);
 
@@ -432,10 +465,15 @@ void SessionWidget::addQueries(uint index, uint indexQuery, uint count)
     const int first = int(qMin<qint64>(indexQuery, have));
 
     // Rows of this batch that are shown already (loaded after the batch was
-    // recorded) are rewritten; missing rows, also any skipped before, appended.
-    for (int r = first; r < qMin(have, end); ++r)
-        fillRow(r);
-    const QList<double> durations = have < end ? appendRows(have, end) : QList<double>();
+    // recorded) are read again; missing rows, also any skipped before, appended.
+    model->refresh(first, qMin(have, end) - 1);
+    QList<double> durations;
+    if (have < end) {
+        durations.reserve(end - have);
+        for (int i = have; i < end; ++i)
+            durations << sessionData->queries.at(i)->durationMs;
+        model->append(end);
+    }
 
     // Older rows: their share of the total and of the slowest statement moved.
     refreshDependentColumns(first);

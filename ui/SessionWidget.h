@@ -14,6 +14,7 @@ class MngrSessions;
 class QStandardItemModel;
 class QTableView;
 class SortFilterProxyModel;
+class SessionQueryModel;
 struct SessionData;
 struct ExportField;
 
@@ -52,7 +53,9 @@ public:
 
     SessionData* session() const { return sessionData; }
     unsigned int position() const { return sessionIndex; }
-    QStandardItemModel* queryModel() const { return model; }
+    /// The statement table, oldest statement first (a model without items:
+    /// read it with index()/data()).
+    QStandardItemModel* queryModel() const;
     SortFilterProxyModel* proxyModel() const { return proxy; }
     Plotter* graph() { return &plotter; }
     bool isActive() const { return active; }
@@ -104,9 +107,6 @@ private:
     void setStatLabel(class QLabel* label, const QString& captionKey, const QString& value);
     void refreshTotals();
     void showRunning();
-    /// Appends rows for statements [from, to) and returns their durations.
-    QList<double> appendRows(int from, int to);
-    void fillRow(int row);
     /// Rewrites the share and percent-of-slowest columns of rows [0, to).
     void refreshDependentColumns(int to);
     /// Makes source row `row` current (selection, viewer, graph marker).
@@ -124,7 +124,7 @@ private:
     languageEngine* lang;
     bool active = false;
     SortFilterProxyModel* proxy = nullptr;
-    QStandardItemModel* model = nullptr;
+    SessionQueryModel* model = nullptr;
     int filterMode = 0;
     QString filterKeyword;
 

@@ -13,6 +13,8 @@
 #include <QSortFilterProxyModel>
 #include <QStandardItemModel>
 
+#include <memory>
+
 StatisticsPage::StatisticsPage(QWidget* parent) : QWidget(parent), ui(new Ui::StatisticsPage)
 {
     ui->setupUi(this);
@@ -42,16 +44,24 @@ PlotterMoved* StatisticsPage::createPlotter()
     return plotter;
 }
 
-void StatisticsPage::setupTable(QTableView* view, QStandardItemModel* model, int stretchColumn)
+void StatisticsPage::setupTable(QTableView* view, QStandardItemModel* model, int stretchColumn, bool rankOrder)
 {
     auto* proxy = new QSortFilterProxyModel(view);
     proxy->setDynamicSortFilter(true);
     proxy->setSourceModel(model);
     view->setModel(proxy);
     proxies.append(qMakePair(view, proxy));
-    view->setSortingEnabled(true);
-    view->sortByColumn(0, Qt::AscendingOrder);
+    // Rows come in the list's own order (by rank, or as the server sent
+    // them): the proxy passes them through unsorted, so that a growing list
+    // costs it no re-sorting, until a click on a header asks for an order.
     QHeaderView* header = view->horizontalHeader();
+    header->setSortIndicatorShown(true);
+    header->setSortIndicator(rankOrder ? 0 : -1, Qt::AscendingOrder);
+    auto sortOnClick = std::make_shared<QMetaObject::Connection>();
+    *sortOnClick = connect(header, &QHeaderView::sortIndicatorChanged, view, [view, sortOnClick] {
+        disconnect(*sortOnClick);
+        view->setSortingEnabled(true);   // sorts by the indicator, and from now on with each click
+    });
     header->setSectionResizeMode(QHeaderView::ResizeToContents);
     header->setSectionResizeMode(stretchColumn, QHeaderView::Stretch);
     header->setSectionsClickable(true);
@@ -76,14 +86,12 @@ void StatisticsPage::createTables(MngrSessions* mngr, const QString& css)
     setupTable(ui->tableTopQueriesDb, mngr->modelTopQueriesDb, 2);
     setupTable(ui->tableTopTablesDb, mngr->modelTopTablesDb, 1);
     setupTable(ui->tableTopDbDb, mngr->modelTopDbDb, 1);
-    setupTable(ui->tableProcessesDb, mngr->modelProcesses, 6);
-    setupTable(ui->tableTopCmdDb, mngr->modelStatus, 0);
+    // The process list and command table keep the server's order, with no
+    // sort indicator, until a header is clicked.
+    setupTable(ui->tableProcessesDb, mngr->modelProcesses, 6, false);
+    setupTable(ui->tableTopCmdDb, mngr->modelStatus, 0, false);
     setupTable(ui->tableTopQueries, mngr->modelTopQueries, 2);
     setupTable(ui->tableTopDb, mngr->modelTopDb, 1);
-    // The process list and command table keep the server's order until a
-    // header is clicked.
-    ui->tableProcessesDb->sortByColumn(-1, Qt::AscendingOrder);
-    ui->tableTopCmdDb->sortByColumn(-1, Qt::AscendingOrder);
 
     auto bar = [this](QTableView* view, int column, bool drawText) {
         auto* d = new TableButtonDelegate(this, drawText);

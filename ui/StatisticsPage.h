@@ -63,7 +63,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    void setupTable(QTableView* view, QStandardItemModel* model, int stretchColumn);
+    /// `rankOrder`: the rows come sorted by column 0, which the header shows.
+    void setupTable(QTableView* view, QStandardItemModel* model, int stretchColumn, bool rankOrder = true);
 
     Ui::StatisticsPage* ui;
     QString version;

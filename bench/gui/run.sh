@@ -137,3 +137,9 @@ printf '%-28s %10s\n' "quarvel-capture --quiet qps" "$qa" "window qps" "$qb"
 awk -v a="$qa" -v b="$qb" 'BEGIN { printf "%-28s %10.3f  (GUI cost %.1f%% of headless throughput)\n", "window / headless", b / a, (1 - b / a) * 100 }'
 grep -v '^listening\|^opened' "$work/gui.out" | awk '{ printf "%-28s %10s\n", $1, $2 }'
 grep '^opened' "$work/gui.out" | awk '{ printf "%-28s %10s\n", $1, $2 }'
+# The GUI thread's long stalls (500 ms or more) with the page switches around
+# them, from the window's log (the work folder goes when the script ends).
+if grep -q '^stall' "$work/gui.err"; then
+  echo "stalls of the GUI thread (500 ms or more), with page switches:"
+  grep -E '^(stall|page|tab of)' "$work/gui.err" | sed 's/^/  /'
+fi
