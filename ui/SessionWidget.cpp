@@ -275,6 +275,7 @@ SessionWidget::SessionWidget(languageEngine* lang_, SessionData* data, unsigned 
 SessionWidget::~SessionWidget()
 {
     delete ui;
+    model->setRecord(nullptr);   // the table outlives the record by a moment
     if (ownsSessionData)
         delete sessionData;   // deletes its statements too
 }
