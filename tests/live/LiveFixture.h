@@ -1,79 +1,41 @@
 #pragma once
 
-// A main window over a real session manager, and helpers that record
-// sessions and statements in the manager the way captured traffic does.
+// The program's main window over a real session manager, and helpers that
+// record sessions and statements in the manager the way captured traffic does.
 
+#include "AppFixture.h"
 #include "FlowModel.h"
 #include "FlowPage.h"
-#include "MainWindow.h"
-#include "MngrSessions.h"
 #include "SessionData.h"
 #include "SessionsPage.h"
-#include "Settings.h"
-#include "StyleEngine.h"
-#include "languageEngine.h"
 #include "ui_MainWindow.h"
 
-#include <QApplication>
-#include <QClipboard>
-#include <QFile>
-#include <QtTest>
-
-#include <memory>
-
-struct LiveFixture
+struct Live : App
 {
-    std::unique_ptr<Settings> settings;
-    std::unique_ptr<languageEngine> lang;
-    std::unique_ptr<MngrSessions> mngr;
-    std::unique_ptr<StyleEngine> style;
-    std::unique_ptr<MainWindow> win;
-
-    /// A fresh window (settings.ini removed first); capture on when `capture`.
-    bool create(bool capture = true)
+    /// Capture switched on unless `capture` is false.
+    explicit Live(bool capture = true)
     {
-        QCoreApplication::setOrganizationName(QStringLiteral("Tessam"));
-        QCoreApplication::setApplicationName(QStringLiteral("Quarvel"));
-        QFile::remove(Settings::dataLocation() + QStringLiteral("/settings.ini"));
-        settings = std::make_unique<Settings>();
-        lang = std::make_unique<languageEngine>(settings.get());
-        if (!lang->loadLanguage(QStringLiteral("english")))
-            return false;
-        mngr = std::make_unique<MngrSessions>(settings.get());
-        style = std::make_unique<StyleEngine>();
-        win = std::make_unique<MainWindow>(lang.get(), style.get(), settings.get(), mngr.get(),
-                                           QApplication::clipboard());
         if (capture)
-            win->form()->startBtn->click();
-        return true;
+            ui()->startBtn->click();
     }
-
-    void destroy()
-    {
-        win.reset();
-        style.reset();
-        mngr.reset();
-        lang.reset();
-        settings.reset();
-    }
-
     Ui::MainWindow* ui() const { return win->form(); }
     FlowModel* flow() const { return win->flowPage()->model(); }
     QAbstractItemModel* flowView() const { return ui()->flowTable->model(); }
     QStandardItemModel* sessions() const { return win->sessionsPage()->model(); }
+    /// Shows the queued statements now, as the flow's next tick would.
+    void flush() { win->flowPage()->flush(); }
 
-    /// A new recorded session (announced by the manager).
-    SessionData* addSession(bool authenticated = true, const QString& user = QStringLiteral("app"))
+    SessionData* addSession(bool authenticated = true)
     {
         auto* data = new SessionData;
-        data->userName = user;
+        data->userName = QStringLiteral("app");
         data->authenticated = authenticated;
         data->startedAt = QDateTime::currentDateTime();
         mngr->slotAdd(data);
         return data;
     }
 
-    /// Appends statements to `data` and announces them as one batch. A text
+    /// Appends statements to `data` and announces them as one batch; a text
     /// starting with "!" is recorded as failed (the "!" removed).
     void addQueries(SessionData* data, const QStringList& texts, double ms = 1.5, unsigned rows = 2)
     {
@@ -85,7 +47,6 @@ struct LiveFixture
             q->durationMs = ms;
             q->rows = rows;
             q->responseKb = 0.5f;
-            q->requestKb = 0.125f;
             q->dbName = QStringLiteral("shop");
             q->finishedAt = QDateTime::currentDateTime();
             data->rowsTotal += rows;
@@ -95,32 +56,21 @@ struct LiveFixture
         mngr->slotQueries(data->id, first, uint(texts.size()));
     }
 
-    /// Ends the connection of `data` after `ms` milliseconds.
     void close(SessionData* data, int ms = 1234)
     {
         data->duration = QTime(0, 0).addMSecs(ms);
         mngr->slotClose(data->id);
     }
 
-    /// Shows the queued statements now, as the flow's next tick would.
-    void flush() { win->flowPage()->flush(); }
-
-    /// Display texts of column `column` of the flow as the table shows it.
-    QStringList flowColumn(int column) const
+    /// Column `column` of the flow as the table shows it, top to bottom.
+    QStringList flowColumn(int column, int role = Qt::DisplayRole) const
     {
         QStringList out;
         for (int r = 0; r < flowView()->rowCount(); ++r)
-            out << flowView()->index(r, column).data().toString();
+            out << flowView()->index(r, column).data(role).toString();
         return out;
     }
-
-    QStringList flowStatements() const
-    {
-        QStringList out;
-        for (int r = 0; r < flowView()->rowCount(); ++r)
-            out << flowView()->index(r, FlowModel::ColQuery).data(Qt::UserRole).toString();
-        return out;
-    }
+    QStringList flowStatements() const { return flowColumn(FlowModel::ColQuery, Qt::UserRole); }
 
     int sessionRow(unsigned long id) const { return win->sessionsPage()->rowOf(id); }
     QString sessionCell(unsigned long id, int column) const
