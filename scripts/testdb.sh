@@ -64,6 +64,8 @@ start)
     kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true
   done
   [ "$ok" = 1 ] || { echo "the test server did not start:" >&2; tail -20 "$dir/error.log" >&2; exit 1; }
+  # A failure from here on must not leave the server running.
+  trap 'kill "$pid" 2>/dev/null || true' ERR
   host=$(hostname)
   "$client" --no-defaults -uroot -S "$sock" <<SQL
 DROP USER IF EXISTS ''@'localhost';
@@ -90,6 +92,7 @@ QUARVEL_TEST_DB_ROOT_PASSWORD=rootpw
 QUARVEL_TEST_DB_NAME=quarvel_test
 QUARVEL_TEST_DB_PID=$pid
 ENV
+  trap - ERR
   echo "test server on 127.0.0.1:$port (pid $pid), $dir/env"
   ;;
 stop)
