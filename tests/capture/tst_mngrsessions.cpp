@@ -189,6 +189,26 @@ private slots:
         QCOMPARE(rows(&plain), (QStringList{"1|y|2", "2|z|2", "3|x|1"}));
     }
 
+    void topListAnnouncesCountsOfRowsThatStay()
+    {
+        // A view only repaints what the model announces: a row whose count
+        // rises without changing its place must still report the change.
+        TopListModel list(3, 1, 2);
+        for (const char* name : {"a", "a", "a", "b"})
+            list.add(name);
+        QSignalSpy changed(&list, &QAbstractItemModel::dataChanged);
+        list.beginBatch();
+        list.add("b"); // 1 -> 2, still below "a"
+        list.endBatch();
+        bool countAnnounced = false;
+        for (const QList<QVariant>& args : changed) {
+            const QModelIndex from = args.at(0).toModelIndex(), to = args.at(1).toModelIndex();
+            countAnnounced |= from.row() <= 1 && to.row() >= 1 && from.column() <= 2 && to.column() >= 2;
+        }
+        QVERIFY(countAnnounced);
+        QCOMPARE(rows(&list), (QStringList{"1|a|3", "2|b|2"}));
+    }
+
     void topDatabasesCountSelectedDb()
     {
         Session* s = login("u", "shop");
