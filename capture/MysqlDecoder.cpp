@@ -506,7 +506,16 @@ void MysqlDecoder::answer(Pending& a, const uchar* p, size_t kept, quint64 len)
         if (b0 == 0xFF || endOfRows(p, kept, len, &status))
             finish();
         return;
-    case Answer::Prepare:
+    case Answer::Prepare: {
+        // After the parameter definitions: the column definitions, if any.
+        const auto columnsOrFinish = [&] {
+            if (a.prepColumns) {
+                a.left = a.prepColumns;
+                a.step = Step::PrepColumns;
+            } else {
+                finish();
+            }
+        };
         switch (a.step) {
         case Step::Start:
             if (b0 == 0xFF)
@@ -520,14 +529,10 @@ void MysqlDecoder::answer(Pending& a, const uchar* p, size_t kept, quint64 len)
             a.left = le16(p + 7);
             m_prepared.insert(a.stmtId, a.text);
             m_lastPrepared = a.stmtId;
-            if (a.left) {
+            if (a.left)
                 a.step = Step::Params;
-            } else if (a.prepColumns) {
-                a.left = a.prepColumns;
-                a.step = Step::PrepColumns;
-            } else {
-                finish();
-            }
+            else
+                columnsOrFinish();
             return;
         case Step::Params:
             if (--a.left > 0)
@@ -538,12 +543,7 @@ void MysqlDecoder::answer(Pending& a, const uchar* p, size_t kept, quint64 len)
             }
             Q_FALLTHROUGH();
         case Step::ParamsEof:
-            if (a.prepColumns) {
-                a.left = a.prepColumns;
-                a.step = Step::PrepColumns;
-            } else {
-                finish();
-            }
+            columnsOrFinish();
             return;
         case Step::PrepColumns:
             if (--a.left > 0)
@@ -558,6 +558,7 @@ void MysqlDecoder::answer(Pending& a, const uchar* p, size_t kept, quint64 len)
             finish();
             return;
         }
+    }
     case Answer::Query:
     case Answer::Execute:
         switch (a.step) {
