@@ -6,6 +6,7 @@
 namespace {
 const StyleEngine* styleEngineInstance = nullptr;
 const Settings* settingsInstance = nullptr;
+languageEngine* languageInstance = nullptr;
 }
 
 void WidgetEnv::setStyleEngine(const StyleEngine* engine)
@@ -26,6 +27,16 @@ void WidgetEnv::setSettings(const Settings* settings)
 const Settings* WidgetEnv::settings()
 {
     return settingsInstance;
+}
+
+void WidgetEnv::setLanguage(languageEngine* engine)
+{
+    languageInstance = engine;
+}
+
+languageEngine* WidgetEnv::language()
+{
+    return languageInstance;
 }
 
 QColor WidgetEnv::color(Table table, const QString& key, const QString& def)

@@ -6,9 +6,10 @@
 
 class Settings;
 class StyleEngine;
+class languageEngine;
 
-/// The shared objects the widgets of the program draw with: the theme and the
-/// settings store. The main window hands them in once at start-up; until then
+/// The shared objects the widgets of the program draw with: the theme, the
+/// settings store and the language texts. The main window hands them in once at start-up; until then
 /// (and in tests) every colour is its default and the status period is 3 s.
 /// GUI thread only.
 class WidgetEnv
@@ -20,6 +21,10 @@ public:
     static const StyleEngine* styleEngine();
     static void setSettings(const Settings* settings);
     static const Settings* settings();
+    /// The language engine; null until the main window hands it in (widgets
+    /// then keep the texts of their forms).
+    static void setLanguage(languageEngine* engine);
+    static languageEngine* language();
 
     /// Colour of `key` in `table` of the theme, or `def` when there is no
     /// theme, no such key or the text is not a colour.

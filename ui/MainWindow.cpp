@@ -53,6 +53,7 @@ MainWindow::MainWindow(languageEngine* le, StyleEngine* se, Settings* settings, 
     _singleton = this;
     WidgetEnv::setStyleEngine(se);
     WidgetEnv::setSettings(settings);
+    WidgetEnv::setLanguage(le);
 
     ui->setupUi(this);
     ui->tabWidget->setCurrentIndex(0);
@@ -94,8 +95,10 @@ MainWindow::~MainWindow()
     if (_mngr)
         _mngr->highlighter = [](const QString& text) { return text.toHtmlEscaped(); };
     delete ui;
-    if (_singleton == this)
+    if (_singleton == this) {
         _singleton = nullptr;
+        WidgetEnv::setLanguage(nullptr);
+    }
 }
 
 QString MainWindow::recQuery(QString text)
