@@ -1,5 +1,7 @@
 #include "ProxyServer.h"
 
+#include "DbConnection.h"
+
 #include "MngrSessions.h"
 #include "ServerStatistics.h"
 #include "Settings.h"
@@ -79,14 +81,7 @@ ProxyServer::~ProxyServer()
 QString ProxyServer::connectOptions() const
 {
     const Profile* p = settings ? settings->currentProfile() : nullptr;
-    QString options;
-    if (!p)
-        return options;
-    if (p->ConnectionMethod == 1)
-        options += QStringLiteral("UNIX_SOCKET=") + p->Socket + QLatin1Char(';');
-    if (p->Compression)
-        options += QStringLiteral("CLIENT_COMPRESS=1;");
-    return options;
+    return p ? DbConnectionParams::optionsFor(*p) : QString();
 }
 
 bool ProxyServer::listenProfile()
@@ -107,10 +102,6 @@ void ProxyServer::incomingConnection(qintptr socketDescriptor)
 
 bool ProxyServer::connect()
 {
-    if (QSqlDatabase::contains(StatsConnectionName))
-        db = QSqlDatabase::database(StatsConnectionName, false);
-    else
-        db = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), StatsConnectionName);
     if (db.isOpen()) {
         query.reset();
         db.close();
@@ -120,15 +111,8 @@ bool ProxyServer::connect()
         lastDbError = tr("No connection profile");
         return false;
     }
-    db.setPort(int(p->Port));
-    db.setHostName(p->Host);
-    db.setUserName(p->User);
-    // An empty password is not given to the driver.
-    db.setPassword(p->Password.isEmpty() ? QString() : p->Password);
-    db.setConnectOptions(connectOptions());
-    const bool ok = db.open();
-    lastDbError = ok ? QString() : db.lastError().text();
-    return ok;
+    db = DbConnection::open(DbConnectionParams::fromProfile(*p), StatsConnectionName, &lastDbError);
+    return db.isOpen();
 }
 
 bool ProxyServer::dbIsOpen() const

@@ -1,0 +1,63 @@
+#include "DbConnection.h"
+
+#include "Settings.h"
+
+#include <QAtomicInt>
+#include <QSqlError>
+
+DbConnectionParams DbConnectionParams::fromProfile(const Profile& profile)
+{
+    DbConnectionParams p;
+    p.host = profile.Host;
+    p.port = int(profile.Port);
+    p.user = profile.User;
+    p.password = profile.Password;
+    p.options = optionsFor(profile);
+    return p;
+}
+
+QString DbConnectionParams::optionsFor(const Profile& profile)
+{
+    QString options;
+    if (profile.ConnectionMethod == 1)
+        options += QStringLiteral("UNIX_SOCKET=") + profile.Socket + QLatin1Char(';');
+    if (profile.Compression)
+        options += QStringLiteral("CLIENT_COMPRESS=1;");
+    return options;
+}
+
+QSqlDatabase DbConnection::open(const DbConnectionParams& params, const QString& name, QString* error)
+{
+    QSqlDatabase db = QSqlDatabase::contains(name) ? QSqlDatabase::database(name, false)
+                                                   : QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), name);
+    if (db.isOpen())
+        db.close();
+    db.setPort(params.port);
+    db.setHostName(params.host);
+    db.setUserName(params.user);
+    // An empty password is not given to the driver.
+    db.setPassword(params.password.isEmpty() ? QString() : params.password);
+    db.setConnectOptions(params.options);
+    const bool ok = db.open();
+    if (error)
+        *error = ok ? QString() : db.lastError().text();
+    return db;
+}
+
+void DbConnection::close(const QString& name)
+{
+    if (!QSqlDatabase::contains(name))
+        return;
+    {
+        QSqlDatabase db = QSqlDatabase::database(name, false);
+        if (db.isOpen())
+            db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+}
+
+QString DbConnection::uniqueName(const QString& prefix)
+{
+    static QAtomicInt counter{0};
+    return prefix + QLatin1Char('-') + QString::number(counter.fetchAndAddRelaxed(1) + 1);
+}
