@@ -18,8 +18,8 @@ namespace {
 class Pipe : public QObject
 {
 public:
-    Pipe(QTcpSocket* from, QTcpSocket* to, const QAtomicInt* delay, QObject* parent)
-        : QObject(parent), from(from), to(to), delay(delay)
+    Pipe(QTcpSocket* from, QTcpSocket* to, const QAtomicInt* delay, const QAtomicInt* paused, QObject* parent)
+        : QObject(parent), from(from), to(to), delay(delay), paused(paused)
     {
         clock.start();
         timer.setSingleShot(true);
@@ -45,6 +45,11 @@ public:
             // Still connecting: keep everything until connected().
             if (to->state() == QAbstractSocket::UnconnectedState)
                 pending.clear();
+            return pending.isEmpty();
+        }
+        if (paused->loadRelaxed()) {
+            // Held: look again shortly.
+            timer.start(5);
             return pending.isEmpty();
         }
         const qint64 now = clock.elapsed();
@@ -77,12 +82,17 @@ private:
             timer.stop();
             return;
         }
+        if (paused->loadRelaxed()) {
+            timer.start(5);
+            return;
+        }
         timer.start(int(qMax<qint64>(0, pending.head().due - clock.elapsed())));
     }
 
     QTcpSocket* from;
     QTcpSocket* to;
     const QAtomicInt* delay;
+    const QAtomicInt* paused;
     QElapsedTimer clock;
     QTimer timer;
     QQueue<Chunk> pending;
@@ -105,8 +115,8 @@ public:
             while (QTcpSocket* client = server.nextPendingConnection()) {
                 accepted.fetchAndAddRelaxed(1);
                 auto* upstream = new QTcpSocket(client);
-                auto* up = new Pipe(client, upstream, &delay, client);
-                auto* down = new Pipe(upstream, client, &delay, client);
+                auto* up = new Pipe(client, upstream, &delay, &paused, client);
+                auto* down = new Pipe(upstream, client, &delay, &paused, client);
                 QObject::connect(client, &QTcpSocket::disconnected, client, [up]() { up->closeAfterFlush(); });
                 QObject::connect(upstream, &QTcpSocket::disconnected, client, [down]() { down->closeAfterFlush(); });
                 QObject::connect(client, &QTcpSocket::disconnected, client, [client, upstream]() {
@@ -127,6 +137,7 @@ public:
     QString host;
     quint16 targetPort;
     QAtomicInt delay;
+    QAtomicInt paused{0};
     QAtomicInt accepted{0};
     quint16 listenPort = 0;
     QSemaphore ready;
@@ -153,6 +164,11 @@ quint16 DelayRelay::port() const
 void DelayRelay::setDelay(int delayMs)
 {
     worker->delay.storeRelaxed(delayMs);
+}
+
+void DelayRelay::setPaused(bool on)
+{
+    worker->paused.storeRelaxed(on ? 1 : 0);
 }
 
 int DelayRelay::connections() const
