@@ -77,6 +77,7 @@ MainWindow::MainWindow(languageEngine* le, StyleEngine* se, Settings* settings, 
 
     createGraphics();
     createTables();
+    setupSqlTabs();
     settingsUpdate();
     changeLanguage();
 
@@ -92,6 +93,7 @@ MainWindow::MainWindow(languageEngine* le, StyleEngine* se, Settings* settings, 
 MainWindow::~MainWindow()
 {
     graphTimer.stop();
+    closeSqlTabs();
     if (_mngr)
         _mngr->highlighter = [](const QString& text) { return text.toHtmlEscaped(); };
     delete ui;

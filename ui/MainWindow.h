@@ -84,13 +84,15 @@ public:
     float requestKbSeen = 0;
     quint32 errorConnections = 0;
     quint32 errorQueries = 0;
+    /// SQL editor tabs open; the next one is numbered one more.
+    quint32 sqlTabCount = 0;
 
 signals:
     void startBtnPress();
     void stopBtnPress();
     void changedProfileSettings();
     /// Asks for an SQL editor tab with `query` in database `dbName`
-    /// (command 1 executes it, 2 explains it). No SQL tabs are built yet.
+    /// (command 1 executes it, 2 explains it); addSqlTab() answers it.
     void sqlTabRequested(QString query, int command, QString dbName);
 
 public slots:
@@ -115,12 +117,23 @@ public slots:
     void on_profilesBtn_clicked();
     void onServerStateChanged(bool state);
 
+    /// Opens an SQL editor tab on the current profile's server with `query`;
+    /// in database `dbName` when given. Command 1 executes the text at once
+    /// when it only reads, and asks first otherwise; 2 explains it; any other
+    /// value only opens the tab.
+    void addSqlTab(QString query, int command, QString dbName);
+    void addSqlTab(QString query, int command);
+    void addSqlTab(QString query);
+    void addSqlTab();
+
 private slots:
     void changeLanguage();
     void copyToClipboard(QString text);
     /// Profiler graphs: sessions, statements and Kb per second (every second).
     void updateProfilerGraphs();
     void showProxyError(QString title, QString text);
+    /// One SQL tab fewer (connected to each SQL tab's destroyed()).
+    void deleteTabSql();
 
     // Sessions page.
     void onClickClearSessionsBtn();
@@ -152,6 +165,11 @@ private:
     /// Removes every run-time tab; the fixed pages and the spacer stay.
     void deleteTabsSessions();
     void openTopQuery(QTableView* view, const QModelIndex& index);
+    /// Wires every way to an SQL tab (toolbar, flow, session tabs, top lists).
+    void setupSqlTabs();
+    /// Closes the SQL tabs, stopping what they run, and waits a bounded time
+    /// for their connections to end.
+    void closeSqlTabs();
 
     Ui::MainWindow* ui;
     bool capturing = false;
