@@ -54,10 +54,9 @@ SqlWidget::SqlWidget(int number, const DbConnectionParams& params, QString query
     QHeaderView* header = ui->tableLog->horizontalHeader();
     header->setSectionResizeMode(QHeaderView::ResizeToContents);
     header->setSectionResizeMode(LogStatement, QHeaderView::Stretch);
-    ui->splitter->setStretchFactor(0, 2);
-    ui->splitter->setStretchFactor(1, 3);
-    ui->splitter_2->setStretchFactor(0, 3);
-    ui->splitter_2->setStretchFactor(1, 1);
+    // Editor, results and log share the height about 3 : 4 : 2.
+    ui->splitter->setSizes({300, 600});
+    ui->splitter_2->setSizes({400, 200});
 
     if (lang)
         connect(lang, &languageEngine::languageChange, this, &SqlWidget::changeLanguage);

@@ -66,10 +66,15 @@ pid=$!
 fail() { echo "FAIL: $*"; import -window root "$work/failure.png" || true; kill "$pid" 2>/dev/null || true; exit 1; }
 
 win=$(xdotool search --sync --onlyvisible --name '^Connection profiles$' | head -1) || fail "no profile dialog"
-xdotool windowactivate --sync "$win" 2>/dev/null || xdotool windowfocus --sync "$win"
-sleep 0.5
-xdotool key --window "$win" Return
-sleep 1
+# Return is the dialog's OK; pressed again until the dialog is gone.
+for _ in $(seq 1 20); do
+  xdotool windowactivate --sync "$win" 2>/dev/null || xdotool windowfocus --sync "$win" 2>/dev/null || true
+  sleep 0.5
+  xdotool key --window "$win" Return 2>/dev/null || true
+  sleep 0.5
+  xdotool search --onlyvisible --name '^Connection profiles$' >/dev/null || break
+done
+xdotool search --onlyvisible --name '^Connection profiles$' >/dev/null && fail "the profile dialog stays open"
 
 main=$(xdotool search --onlyvisible --name '^Quarvel$' | head -1) || fail "no main window"
 xdotool windowactivate --sync "$main" 2>/dev/null || xdotool windowfocus --sync "$main"
@@ -100,6 +105,6 @@ echo "PASS: table $table created from an editor tab; screenshot $work/editor.png
 INNER
 chmod +x "$work/session.sh"
 
-export SQL_BTN_X=${SQL_BTN_X:-200} SQL_BTN_Y=${SQL_BTN_Y:-25}
+export SQL_BTN_X=${SQL_BTN_X:-253} SQL_BTN_Y=${SQL_BTN_Y:-21}
 xvfb-run -a -s "-screen 0 1280x860x24" "$work/session.sh" "$program" "$work" "$table" "$QUARVEL_TEST_DB_NAME"
 "${client[@]}" -e "DROP TABLE IF EXISTS $table"
