@@ -163,6 +163,16 @@ void TestEditorWindow::tabNumbersAndServerButtons()
     QTRY_COMPARE(fx->win->sqlTabCount, 0u);
     ui->btnSql->click();
     QCOMPARE(ui->tabWidget->tabText(ui->tabWidget->currentIndex()), QStringLiteral("1"));
+
+    // The window closes under a running statement: the statement ends too.
+    const QString running = "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE INFO = 'SELECT SLEEP(32)'";
+    SqlWidget* tab = currentTab();
+    QVERIFY(waitConnected(tab));
+    tab->form()->codeviewer->setPlainText("SELECT SLEEP(32)");
+    tab->form()->btnExecute->click();
+    QTRY_COMPARE_WITH_TIMEOUT(db.runClient(running).trimmed(), QStringLiteral("1"), 20000);
+    fx.reset();
+    QCOMPARE(db.runClient(running).trimmed(), QStringLiteral("0"));
 }
 
 void TestEditorWindow::tabBeforeCaptureSurvivesStartAndRestart()

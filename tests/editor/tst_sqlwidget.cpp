@@ -34,6 +34,7 @@ private slots:
     void longScriptBoundsResultTabs();
     void closingWhileRunningStopsStatement();
     void cursorMovesDoNotMeasureText();
+    void keysFindAndLanguage();
 
 private:
     SqlWidget* newTab(const QString& text = QString(), quint16 port = 0);
@@ -325,6 +326,35 @@ void TestSqlWidget::cursorMovesDoNotMeasureText()
     // Typing updates the size, counted in UTF-8 bytes.
     f->codeviewer->insertPlainText(QStringLiteral(" \u00e4\u20ac"));
     QTRY_COMPARE(f->lbSize->text(), QStringLiteral("Size: 24B"));
+}
+
+void TestSqlWidget::keysFindAndLanguage()
+{
+    SqlWidget* w = newTab("SELECT 'Needle' AS a;\nSELECT 2");
+    Ui::SqlWidget* f = w->form();
+    // F9 executes.
+    QSignalSpy done(w, &SqlWidget::runFinished);
+    QTest::keyClick(f->codeviewer, Qt::Key_F9);
+    QVERIFY(done.wait(30000));
+    QCOMPARE(tabTitles(w), (QStringList{"Result #1", "Result #2"}));
+
+    // Ctrl+F: the first match from the start, in any letter case; none clears the selection.
+    for (const QString& typed : {QStringLiteral("needle"), QStringLiteral("haystack")}) {
+        boxes->onDialog = [&typed](QDialog* d) {
+            child<QLineEdit>(d, "edFind")->setText(typed);
+            child<QPushButton>(d, "btnFind")->click();
+        };
+        QTest::keyClick(f->codeviewer, Qt::Key_F, Qt::ControlModifier);
+        QCOMPARE(f->codeviewer->textCursor().selectedText(), typed == "needle" ? QStringLiteral("Needle") : QString());
+    }
+    boxes->onDialog = nullptr;
+
+    // Another language renames the buttons and the result tabs.
+    app->lang->changeLanguage("german");
+    QCOMPARE(tabTitles(w), (QStringList{"Ergebnis #1", "Ergebnis #2"}));
+    QCOMPARE(f->btnStop->text(), app->lang->sql("stop_btn"));
+    app->lang->changeLanguage("english");
+    QCOMPARE(f->btnExecute->text(), QStringLiteral("Execute"));
 }
 
 QTEST_MAIN(TestSqlWidget)
