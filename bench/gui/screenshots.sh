@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Pictures of the desktop program at work: the real quarvel under a virtual
 # X server, relaying scripts/sample-app.py's sessions to a throwaway server.
-# Leaves statistics.png, flow.png and session.png in OUT_DIR.
+# Leaves statistics.png, flow.png, session.png, editor.png and explain.png in OUT_DIR.
 #
 # usage: bench/gui/screenshots.sh OUT_DIR [--build DIR] [--seconds S]
 #   --build DIR    build tree holding app/quarvel (default: $QUARVEL_BUILD_DIR, else ./build)
@@ -96,17 +96,30 @@ click "$TAB_FLOW_X" "$TAB_Y"
 import -window root "$out/flow.png"
 click_twice "$FLOW_ROW_X" "$FLOW_ROW_Y"
 import -window root "$out/session.png"
+# An editor tab from the toolbar: a statement typed and run with F9, then its plan.
+click "$SQL_BTN_X" "$SQL_BTN_Y"
+xdotool type --delay 10 "SELECT c.city, COUNT(DISTINCT c.id) AS customers, COUNT(o.id) AS orders
+FROM $QUARVEL_TEST_DB_NAME.customers c LEFT JOIN $QUARVEL_TEST_DB_NAME.orders o ON o.customer_id = c.id
+GROUP BY c.city ORDER BY orders DESC"
+xdotool key F9
+sleep 2
+import -window root "$out/editor.png"
+click "$EXPLAIN_BTN_X" "$EXPLAIN_BTN_Y"
+sleep 1
+import -window root "$out/explain.png"
 kill "$app" 2>/dev/null || true
 kill "$pid"
 wait "$pid" || true
 INNER
 chmod +x "$work/inner.sh"
 
-# Positions in the 1200x800 window: the flow tab, the first row of the flow table.
+# Positions in the 1200x800 window: the flow tab, the first row of the flow table,
+# the toolbar's SQL editor button, an editor tab's Explain button.
 export TAB_FLOW_X=${TAB_FLOW_X:-150} TAB_Y=${TAB_Y:-58} FLOW_ROW_X=${FLOW_ROW_X:-300} FLOW_ROW_Y=${FLOW_ROW_Y:-335}
+export SQL_BTN_X=${SQL_BTN_X:-253} SQL_BTN_Y=${SQL_BTN_Y:-21} EXPLAIN_BTN_X=${EXPLAIN_BTN_X:-463} EXPLAIN_BTN_Y=${EXPLAIN_BTN_Y:-89}
 QUARVEL_DATA_DIR="$build/share/quarvel" xvfb-run -a -s "-screen 0 1280x860x24" \
   "$work/inner.sh" "$build/app/quarvel" "$work" "$port" "$out" "$seconds" "$src"
-for f in statistics flow session; do
+for f in statistics flow session editor explain; do
   convert "$out/$f.png" -crop 1200x800+40+30 +repage -colors 256 PNG8:"$out/$f.png" 2>/dev/null || true
 done
 ls -la "$out"

@@ -327,17 +327,17 @@ void SqlWidget::appendLog(const QVector<SqlOutcome>& outcomes)
             tip += QStringLiteral("\n\n") + o.error;
         auto* number = new QTableWidgetItem(QString::number(row + 1));
         auto* status = new QTableWidgetItem(o.status == SqlOutcome::Ok ? QStringLiteral("yes") : QStringLiteral("no"));
-        auto* text = new QTableWidgetItem(o.status == SqlOutcome::Stopped
-                                              ? this->text("stopped_str") + QStringLiteral(": ") + statement
+        auto* sent = new QTableWidgetItem(o.status == SqlOutcome::Stopped
+                                              ? text("stopped_str") + QStringLiteral(": ") + statement
                                               : statement);
-        text->setToolTip(tip);
+        sent->setToolTip(tip);
         auto* rows = new QTableWidgetItem(o.ran ? QString::number(o.rows) : QString());
         rows->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
         rows->setForeground(QColor(Qt::blue));
         auto* ms = new QTableWidgetItem(o.ran ? locale.toString(o.ms, 'f', 3) : QString());
         log->setItem(row, LogNumber, number);
         log->setItem(row, LogStatus, status);
-        log->setItem(row, LogStatement, text);
+        log->setItem(row, LogStatement, sent);
         log->setItem(row, LogRows, rows);
         log->setItem(row, LogMs, ms);
         ++row;
