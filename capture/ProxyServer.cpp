@@ -259,9 +259,9 @@ void ProxyServer::restartProxy()
 
 void ProxyServer::recoveryConnect()
 {
-    if (starting && !dbOpen)
-        return; // the start under way is connecting already
-    const bool polling = timer->isActive() || (reconnecting && resumePolling);
+    if ((starting && !dbOpen) || reconnecting)
+        return; // connecting already
+    const bool polling = timer->isActive();
     timer->stop();
     if (dbOpen) {
         dbOpen = false;

@@ -105,6 +105,13 @@ private slots:
         QVERIFY(rig.proxy->isListening() && !rig.proxy->isRunning() && !rig.proxy->dbIsOpen());
         QCOMPARE(client("SELECT 'after';\n"), QByteArray("after\n"));
         QTRY_COMPARE(rig.mngr->sessions.size(), 3);
+        // the settings dialog re-applies the option with a start and an immediate stop
+        for (const bool on : {false, true}) {
+            rig.settings.AlwaysTunneling = on;
+            rig.proxy->startProxy();
+            rig.proxy->stopProxy();
+            QCOMPARE(rig.proxy->isListening(), on);
+        }
     }
 
     void listeningAddressAndStatusCheck()
