@@ -142,11 +142,6 @@ void MainWindow::setProxy(ProxyServer* server)
     connect(server, &ProxyServer::profilesDialogRequested, this, &MainWindow::on_profilesBtn_clicked);
 }
 
-QSqlDatabase MainWindow::sqlDatabase() const
-{
-    return QSqlDatabase();
-}
-
 void MainWindow::showProxyError(QString title, QString text)
 {
     QMessageBox::critical(this, title, text, QMessageBox::Ok);

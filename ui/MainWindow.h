@@ -67,9 +67,6 @@ public:
     /// Takes the proxy's failure reports (message boxes with the window as
     /// parent) and its requests to stop capture and to choose a profile.
     void setProxy(ProxyServer* proxy);
-    /// Always invalid: the statistics connection belongs to the proxy's
-    /// poller thread and is not shared.
-    QSqlDatabase sqlDatabase() const;
 
     StatisticsPage* statisticsPage() const;
     FlowPage* flowPage() const { return flow; }

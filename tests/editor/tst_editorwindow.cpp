@@ -208,7 +208,8 @@ void TestEditorWindow::tabBeforeCaptureSurvivesStartAndRestart()
     QCOMPARE(runText(tab, "CREATE TABLE rt (i INT)"), SqlRunEnd::Completed);
 
     fx->ui()->startBtn->click();
-    QVERIFY(fx->win->isCapturing() && proxy->isRunning());
+    QVERIFY(fx->win->isCapturing());
+    QTRY_VERIFY_WITH_TIMEOUT(proxy->isRunning(), 20000);
     QCOMPARE(runText(tab, "INSERT INTO rt VALUES (1)"), SqlRunEnd::Completed);
 
     // The server goes away under a running statement: that one fails and is
