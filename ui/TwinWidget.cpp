@@ -106,7 +106,8 @@ TwinWidget::TwinWidget(SessionData* data, QString title, QString sqlHeader, QStr
         const TwinElement& g = twins.at(r);
         t->setItem(r, ColStatement, new StatementItem(g.text));
         t->setItem(r, ColCount, new TableWidgetInt(QString::number(g.count)));
-        t->setItem(r, ColPositions, new PositionsItem(g.numbers, g.numbers.section(QLatin1Char(','), 0, 0).toInt()));
+        const int first = g.numbers.leftRef(g.numbers.indexOf(QLatin1Char(','))).toInt();
+        t->setItem(r, ColPositions, new PositionsItem(g.numbers, first));
     }
     header->setSortIndicator(-1, Qt::AscendingOrder);
     t->setSortingEnabled(true);
