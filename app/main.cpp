@@ -190,7 +190,10 @@ int main(int argc, char* argv[])
     //     the statistics. The window takes only the server version the proxy
     //     read (setProxy() above) as a first guess for visual EXPLAIN.
 
-    // 18. The update check is not wired yet; CheckUpdate has no effect.
+    // 18. A quiet update check: only a newer version is announced (and
+    //     nothing is sent when no update service is configured).
+    if (settings->CheckUpdate)
+        window->checkUpdates(false);
 
     // 19.
     const int result = app->exec();

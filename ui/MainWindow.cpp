@@ -2,6 +2,7 @@
 #include "ui_MainWindow.h"
 #include "ui_StatisticsPage.h"
 
+#include "BuildInfo.h"
 #include "CodeEditor.h"
 #include "FlowModel.h"
 #include "FlowPage.h"
@@ -28,6 +29,7 @@
 #include <QDesktopWidget>
 #include <QLocale>
 #include <QMessageBox>
+#include <QNetworkAccessManager>
 #include <QScreen>
 #include <QSortFilterProxyModel>
 #include <QStandardItemModel>
@@ -39,7 +41,7 @@ MngrSessions* MainWindow::_mngr = nullptr;
 QClipboard* MainWindow::_clipboard = nullptr;
 MainWindow* MainWindow::_singleton = nullptr;
 QSqlDatabase MainWindow::_db;
-QString MainWindow::_version = QStringLiteral("4.1.1");
+QString MainWindow::_version = QStringLiteral(QUARVEL_VERSION);
 
 MainWindow::MainWindow(languageEngine* le, StyleEngine* se, Settings* settings, MngrSessions* mngr,
                        QClipboard* clipboard, QWidget* parent)
@@ -74,6 +76,7 @@ MainWindow::MainWindow(languageEngine* le, StyleEngine* se, Settings* settings, 
     connect(ui->openTabSBtn, &QPushButton::clicked, this, &MainWindow::openTabSession);
     connect(ui->tableSessions, &QTableView::doubleClicked, this, &MainWindow::openTabSession);
     connect(ui->tabWidget, &TabWidget::tabClose, this, &MainWindow::tabSessionClose);
+    setupUpdateCheck();
 
     createGraphics();
     createTables();
@@ -94,6 +97,8 @@ MainWindow::~MainWindow()
 {
     graphTimer.stop();
     closeSqlTabs();
+    // Replies still in flight are dropped with the window, never evaluated.
+    network->disconnect(this);
     if (_mngr)
         _mngr->highlighter = [](const QString& text) { return text.toHtmlEscaped(); };
     delete ui;

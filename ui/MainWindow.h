@@ -15,6 +15,8 @@ class FlowPage;
 class MngrSessions;
 class PlotterMoved;
 class QModelIndex;
+class QNetworkAccessManager;
+class QNetworkReply;
 class QSortFilterProxyModel;
 class QStandardItemModel;
 class SessionsPage;
@@ -49,7 +51,7 @@ public:
     static MainWindow* _singleton;
     /// The session archive's connection.
     static QSqlDatabase _db;
-    /// Application version, "4.1.1".
+    /// Application version: the project version of the build ("4.1.1").
     static QString _version;
     /// Word size reported by the update check.
     static const int _bits = 32;
@@ -84,6 +86,9 @@ public:
     /// SQL editor tabs open; the next one is numbered one more.
     quint32 sqlTabCount = 0;
 
+    /// How long an update check waits for its whole reply, in ms.
+    int updateTimeoutMs = 10000;
+
 signals:
     void startBtnPress();
     void stopBtnPress();
@@ -113,6 +118,13 @@ public slots:
     /// Runs the profiles dialog; an accepted profile restarts capture with it.
     void on_profilesBtn_clicked();
     void onServerStateChanged(bool state);
+    /// Asks the update service for a newer version (nothing is sent when the
+    /// build and the environment name no service). A newer version is offered
+    /// with its download page; failures and "up to date" are reported only
+    /// once the user has asked (`response` true) in this run.
+    void checkUpdates(bool response);
+    /// The check the user asks for: checkUpdates(true).
+    void checkUpdates();
 
     /// Opens an SQL editor tab on the current profile's server with `query`;
     /// in database `dbName` when given. Command 1 executes the text at once
@@ -131,6 +143,10 @@ private slots:
     void showProxyError(QString title, QString text);
     /// One SQL tab fewer (connected to each SQL tab's destroyed()).
     void deleteTabSql();
+    /// Runs the About box; its update button starts an asked check.
+    void onClickHelpBtn();
+    /// Evaluates and frees one reply of the update service.
+    void checkVersion(QNetworkReply* reply);
 
     // Sessions page.
     void onClickClearSessionsBtn();
@@ -167,6 +183,8 @@ private:
     /// Closes the SQL tabs, stopping what they run, and waits a bounded time
     /// for their connections to end.
     void closeSqlTabs();
+    /// The update check's network manager and the About button.
+    void setupUpdateCheck();
 
     Ui::MainWindow* ui;
     bool capturing = false;
@@ -188,4 +206,8 @@ private:
     /// The session list's model and sorting proxy (owned by the sessions page).
     QStandardItemModel* sessionsModel = nullptr;
     QSortFilterProxyModel* sessionsProxy = nullptr;
+    /// Sends the update checks; its replies arrive in checkVersion().
+    QNetworkAccessManager* network = nullptr;
+    /// Set by an update check the user asked for; never cleared.
+    bool announceUpdateResult = false;
 };

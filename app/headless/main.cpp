@@ -1,6 +1,7 @@
 // quarvel-capture: the profiler's proxy and capture engine without a display.
 // Prints one line per captured statement on standard output and a summary
 // when stopped by SIGINT or SIGTERM.
+#include "BuildInfo.h"
 #include "ProcessTuning.h"
 #include "CaptureOptions.h"
 #include "CaptureReport.h"
@@ -78,7 +79,7 @@ int main(int argc, char* argv[])
     // The same settings.ini as the desktop program.
     QCoreApplication::setOrganizationName(QStringLiteral("Tessam"));
     QCoreApplication::setApplicationName(QStringLiteral("Quarvel"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("4.1.1"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUARVEL_VERSION));
 
     CaptureOptions options;
     QString optionError;
