@@ -194,7 +194,7 @@ void TestFilterExport::csvAndXmlFiles()
     QCOMPARE(readAll(xml), QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Session>\n"
                                       "  <Query>\n    <Number>1</Number>\n    <Sql_query>SELECT a&lt;b &amp;&amp; "
                                       "c&gt;d FROM \"\"t\"\" WHERE n='M\xC3\xBCller'</Sql_query>\n  </Query>\n"
-                                      "  <Query>\n    <Number>2</Number>\n    <Sql_query>SELECT 'x'</Sql_query>\n"
+                                      "  <Query>\n    <Number>2</Number>\n    <Sql_query>SELECT '\xE2\x90\x81x'</Sql_query>\n"
                                       "  </Query>\n</Session>\n"));
 }
 
