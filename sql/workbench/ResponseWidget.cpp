@@ -95,7 +95,13 @@ void ResponseWidget::setColumnWidths()
     const QFontMetrics cellFont(ui->table->font());
     const QFontMetrics headerFont(header->font());
     const ResultSet& rs = model->result();
-    const int rows = qMin(rs.rowCount(), measuredRows);
+    // The first rows, and the last few, which a sort brings to the top (and
+    // which hold the widest numbers of a growing sequence).
+    QVector<int> rows;
+    for (int r = 0; r < qMin(rs.rowCount(), measuredRows); ++r)
+        rows << r;
+    for (int r = qMax(measuredRows, rs.rowCount() - measuredRows / 4); r < rs.rowCount(); ++r)
+        rows << r;
     for (int c = 0; c < rs.columnCount(); ++c) {
         if (profile && c == 0) {
             ui->table->setColumnWidth(0, 130);
@@ -103,8 +109,8 @@ void ResponseWidget::setColumnWidths()
         }
         // Room for the sort arrow beside the name, and for the cell margins.
         int width = qMax(header->defaultSectionSize(), headerFont.horizontalAdvance(rs.columns.at(c)) + 24);
-        for (int r = 0; r < rows && width < maxColumnWidth; ++r)
-            width = qMax(width, cellFont.horizontalAdvance(model->text(r, c).left(measuredChars)) + 12);
+        for (int i = 0; i < rows.size() && width < maxColumnWidth; ++i)
+            width = qMax(width, cellFont.horizontalAdvance(model->text(rows.at(i), c).left(measuredChars)) + 12);
         ui->table->setColumnWidth(c, qMin(width, maxColumnWidth));
     }
 }

@@ -31,7 +31,8 @@ class ResponseWidget : public QWidget
 {
     Q_OBJECT
 public:
-    /// Rows measured for the initial column widths.
+    /// Rows measured for the initial column widths: this many first rows
+    /// and a quarter as many last rows.
     static const int measuredRows = 200;
     /// Characters of a cell measured for the initial column widths.
     static const int measuredChars = 256;

@@ -4,6 +4,8 @@
 
 #include <QDateTime>
 
+#include <vector>
+
 namespace {
 
 /// Rows between two looks at the cancel flag of a filter run.
@@ -140,6 +142,14 @@ int compareTexts(const QString& a, const QString& b)
 
 } // namespace
 
+/// The sort keys of one column, made on its first sort and kept.
+struct ResultModel::ColumnKeys
+{
+    std::vector<SortKey> keys;
+};
+
+ResultModel::~ResultModel() = default;
+
 bool ResultModel::lessThan(int a, int b, int column) const
 {
     const bool nullA = rs.isNull(a, column), nullB = rs.isNull(b, column);
@@ -147,8 +157,15 @@ bool ResultModel::lessThan(int a, int b, int column) const
         return nullA && !nullB;
     const SortKind kind = sortKind(column);
     if (kind != TextSort) {
-        const SortKey ka = keyOf(rs.rows.at(a).at(column), kind);
-        const SortKey kb = keyOf(rs.rows.at(b).at(column), kind);
+        auto& cached = keyCache[column];
+        if (!cached) {
+            cached = std::make_unique<ColumnKeys>();
+            cached->keys.reserve(size_t(rs.rowCount()));
+            for (int r = 0; r < rs.rowCount(); ++r)
+                cached->keys.push_back(keyOf(rs.rows.at(r).value(column), kind));
+        }
+        const SortKey& ka = cached->keys[size_t(a)];
+        const SortKey& kb = cached->keys[size_t(b)];
         const int c = compareKeys(ka, kb, kind);
         if (c != 0 || ka.cls == ValueKey)
             return c < 0;

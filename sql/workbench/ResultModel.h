@@ -7,6 +7,8 @@
 #include <QSortFilterProxyModel>
 
 #include <atomic>
+#include <map>
+#include <memory>
 
 /// A result set as a table: the rows stay the stored values of the
 /// ResultSet; display texts and tool tips are made when a view asks for
@@ -23,6 +25,7 @@ public:
     /// seconds); the duration shows with 6 decimals and only the status has
     /// a tool tip.
     ResultModel(const ResultSet& result, bool profile, QObject* parent = nullptr);
+    ~ResultModel() override;
 
     const ResultSet& result() const { return rs; }
     bool isProfile() const { return profile; }
@@ -54,9 +57,13 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
 private:
+    struct ColumnKeys;
+
     ResultSet rs;
     bool profile;
     QVector<SortKind> kinds;
+    /// Sort keys of the columns sorted so far (numbers read once, not per comparison).
+    mutable std::map<int, std::unique_ptr<ColumnKeys>> keyCache;
 };
 
 /// Sorts a ResultModel by value and keeps the rows of a precomputed filter.

@@ -186,6 +186,9 @@ void TestFilterExport::csvAndXmlFiles()
     // Writing again replaces the file instead of appending.
     QVERIFY(ExportDialog::writeCSV(csv, {"Number", "Statement", "Rows"}, rows.mid(1), {false, false, true}));
     QCOMPARE(readAll(csv), QByteArray("\"Rows\"\n\"0\"\n"));
+    // A caption holding a double quote keeps the file readable.
+    QVERIFY(ExportDialog::writeCSV(csv, {"Say \"so\""}, {{"1"}}, {true}));
+    QCOMPARE(readAll(csv), QByteArray("\"Say \"\"so\"\"\"\n\"1\"\n"));
 
     const QString xml = dir.filePath("s.xml");
     const QList<QStringList> xmlRows = {{"1", QString::fromUtf8("SELECT a<b && c>d FROM \"\"t\"\" WHERE n='Müller'"), "3"},

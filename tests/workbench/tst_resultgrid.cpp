@@ -142,6 +142,8 @@ private slots:
     void failedWriteIsReportedAndKeepsEverything_data();
     void failedWriteIsReportedAndKeepsEverything();
     void megabyteValue();
+    void exportButtonChoosesFormatByName_data();
+    void exportButtonChoosesFormatByName();
 
 private:
     ResultSet select(const QString& sql);
@@ -215,6 +217,8 @@ void TestResultGrid::largeResultShownSortedFilteredExported()
         QCOMPARE(proxy->index(s.row, s.col).data().toString(), QString(s.text));
     for (int c = 0; c < 10; ++c)
         QVERIFY(table->columnWidth(c) <= ResponseWidget::maxColumnWidth);
+    // Widths come from the first rows and the last few: the widest number fits.
+    QVERIFY(!TableButtonDelegate::textOverflows("25000.0000", table->font(), table->columnWidth(4)));
 
     // Numbers sort as numbers (9 before 10), texts as texts (r10 before r2).
     table->sortByColumn(0, Qt::AscendingOrder);
@@ -321,9 +325,9 @@ void TestResultGrid::oddValuesAndNamesSurviveExport()
     const ResultSet rs = select(
         "SELECT NULL AS n, 'say \"hi\"; ok' AS q, X'00010203FF' AS bin, "
         "CONCAT('a', CHAR(1), 'b', CHAR(13, 10), 'c') AS ctrl, 1 AS `COUNT(*)`, 2 AS `1st`, 3 AS `a b`, "
-        "'M\xC3\xBCller <&> \"x\"' AS `M\xC3\xBCller`, 4 AS `x:y`, 5 AS ``, 6 AS `\xD0\xB8\xD0\xBC\xD1\x8F`");
+        "'M\xC3\xBCller <&> \"x\"' AS `M\xC3\xBCller`, 4 AS `x:y`, 5 AS ``, 6 AS `\xD0\xB8\xD0\xBC\xD1\x8F`, 7 AS `say \"so\"`");
     const QStringList names = {"n", "q", "bin", "ctrl", "COUNT(*)", "1st", "a b", QString::fromUtf8("Müller"),
-                               "x:y", "", QString::fromUtf8("имя")};
+                               "x:y", "", QString::fromUtf8("имя"), "say \"so\""};
     QCOMPARE(rs.columns, names);
     auto w = grid(rs);
     ResultModel* model = w->resultModel();
@@ -492,6 +496,37 @@ void TestResultGrid::megabyteValue()
     viewer->close();
     DataViewerWidget prose("a few short words", nullptr);
     QVERIFY(prose.findChild<QPlainTextEdit*>("dataViewer")->wordWrapMode() != QTextOption::WrapAnywhere);
+}
+
+void TestResultGrid::exportButtonChoosesFormatByName_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("xml");
+    QTest::newRow("xml") << "a.xml" << true;
+    QTest::newRow("upper-case XML is CSV") << "b.XML" << false;
+    QTest::newRow("csv") << "c.csv" << false;
+}
+
+void TestResultGrid::exportButtonChoosesFormatByName()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, xml);
+    auto w = grid(handMade({"a"}, {QMetaType::Int}, {{1}}));
+    const QString path = dir.filePath(name);
+    QString proposed, title;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        title = dialog->windowTitle();
+        proposed = dialog->selectedFiles().value(0);
+        dialog->selectFile(path);
+        QMetaObject::invokeMethod(dialog, "accept");
+    });
+    w->findChild<QPushButton*>("btnExport")->click();
+    QCOMPARE(title, QString("Export"));
+    QCOMPARE(QFileInfo(proposed).fileName(), QString("Result 1.xml"));
+    QCOMPARE(readAll(path).startsWith("<?xml"), xml);
+    QVERIFY(readAll(path).contains("1"));
 }
 
 QTEST_MAIN(TestResultGrid)
