@@ -88,6 +88,8 @@ done
 app=$!
 sleep "$seconds"
 main=$(xdotool search --onlyvisible --name '^Quarvel' | head -1)
+# Keys reach the window only once it has the X focus (there is no window manager).
+xdotool windowfocus --sync "$main"
 eval "$(xdotool getwindowgeometry --shell "$main")"   # X, Y of the window
 click() { xdotool mousemove $((X + $1)) $((Y + $2)) click "${3:-1}"; sleep 1.5; }
 click_twice() { xdotool mousemove $((X + $1)) $((Y + $2)) click --repeat 2 --delay 80 1; sleep 2; }
@@ -96,16 +98,27 @@ click "$TAB_FLOW_X" "$TAB_Y"
 import -window root "$out/flow.png"
 click_twice "$FLOW_ROW_X" "$FLOW_ROW_Y"
 import -window root "$out/session.png"
-# An editor tab from the toolbar: a statement typed and run with F9, then its plan.
-click "$SQL_BTN_X" "$SQL_BTN_Y"
-xdotool type --delay 10 "SELECT c.city, COUNT(DISTINCT c.id) AS customers, COUNT(o.id) AS orders
-FROM $QUARVEL_TEST_DB_NAME.customers c LEFT JOIN $QUARVEL_TEST_DB_NAME.orders o ON o.customer_id = c.id
-GROUP BY c.city ORDER BY orders DESC"
-xdotool key F9
+# An editor tab from the toolbar: a statement typed and run with F9, then its plan
+# (typed once the traffic has ended).
+kill "$app" 2>/dev/null || true
 sleep 2
+xdotool windowfocus --sync "$main"
+click "$SQL_BTN_X" "$SQL_BTN_Y"
+click "$EDITOR_X" "$EDITOR_Y"
+for line in "SELECT c.city, COUNT(DISTINCT c.id) AS customers, COUNT(o.id) AS orders" \
+            "FROM $QUARVEL_TEST_DB_NAME.customers c" \
+            "LEFT JOIN $QUARVEL_TEST_DB_NAME.orders o ON o.customer_id = c.id" \
+            "GROUP BY c.city ORDER BY orders DESC"; do
+  xdotool type --window "$main" --delay 40 "$line"
+  xdotool key --window "$main" Return
+done
+# The window colours the text as it comes; let it catch up before running.
+sleep 3
+xdotool key --window "$main" F9
+sleep 3
 import -window root "$out/editor.png"
 click "$EXPLAIN_BTN_X" "$EXPLAIN_BTN_Y"
-sleep 1
+sleep 2
 import -window root "$out/explain.png"
 kill "$app" 2>/dev/null || true
 kill "$pid"
@@ -114,9 +127,10 @@ INNER
 chmod +x "$work/inner.sh"
 
 # Positions in the 1200x800 window: the flow tab, the first row of the flow table,
-# the toolbar's SQL editor button, an editor tab's Explain button.
+# the toolbar's SQL editor button, an editor tab's Explain button and its text.
 export TAB_FLOW_X=${TAB_FLOW_X:-150} TAB_Y=${TAB_Y:-58} FLOW_ROW_X=${FLOW_ROW_X:-300} FLOW_ROW_Y=${FLOW_ROW_Y:-335}
 export SQL_BTN_X=${SQL_BTN_X:-253} SQL_BTN_Y=${SQL_BTN_Y:-21} EXPLAIN_BTN_X=${EXPLAIN_BTN_X:-463} EXPLAIN_BTN_Y=${EXPLAIN_BTN_Y:-89}
+export EDITOR_X=${EDITOR_X:-600} EDITOR_Y=${EDITOR_Y:-200}
 QUARVEL_DATA_DIR="$build/share/quarvel" xvfb-run -a -s "-screen 0 1280x860x24" \
   "$work/inner.sh" "$build/app/quarvel" "$work" "$port" "$out" "$seconds" "$src"
 for f in statistics flow session editor explain; do
