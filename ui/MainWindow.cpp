@@ -2,6 +2,8 @@
 #include "ui_MainWindow.h"
 #include "ui_StatisticsPage.h"
 
+#include "ArchiveWidget.h"
+
 #include "CodeEditor.h"
 #include "FlowModel.h"
 #include "FlowPage.h"
@@ -74,9 +76,11 @@ MainWindow::MainWindow(languageEngine* le, StyleEngine* se, Settings* settings, 
     connect(ui->openTabSBtn, &QPushButton::clicked, this, &MainWindow::openTabSession);
     connect(ui->tableSessions, &QTableView::doubleClicked, this, &MainWindow::openTabSession);
     connect(ui->tabWidget, &TabWidget::tabClose, this, &MainWindow::tabSessionClose);
+    connect(ui->saveBtn, &QPushButton::clicked, this, &MainWindow::onClickSaveBtn);
 
     createGraphics();
     createTables();
+    loadSavedSessions();
     settingsUpdate();
     changeLanguage();
 
@@ -92,6 +96,7 @@ MainWindow::MainWindow(languageEngine* le, StyleEngine* se, Settings* settings, 
 MainWindow::~MainWindow()
 {
     graphTimer.stop();
+    closeSavedSessions();
     if (_mngr)
         _mngr->highlighter = [](const QString& text) { return text.toHtmlEscaped(); };
     delete ui;
@@ -361,6 +366,8 @@ void MainWindow::openTabSession()
 void MainWindow::setHighlightSession(ulong id, bool on)
 {
     sessionList->setHighlightSession(id, on);
+    if (archiveWidget)
+        archiveWidget->setHighlighted(id, on);
 }
 
 void MainWindow::deleteTabsSessions()
@@ -378,11 +385,6 @@ void MainWindow::tabSessionClose(QString id)
 void MainWindow::on_tableSessions_selectionChanged()
 {
     sessionList->selectionChanged();
-}
-
-void MainWindow::on_btnCompareSessions_clicked()
-{
-    // Comparing sessions comes with the archive; the button only tracks the selection.
 }
 
 void MainWindow::onClickClearSessionsBtn()

@@ -10,6 +10,8 @@
 namespace Ui {
 class MainWindow;
 }
+class ArchiveStore;
+class ArchiveWidget;
 class FlowModel;
 class FlowPage;
 class MngrSessions;
@@ -114,6 +116,8 @@ public slots:
     /// Runs the profiles dialog; an accepted profile restarts capture with it.
     void on_profilesBtn_clicked();
     void onServerStateChanged(bool state);
+    /// Opens the sessions selected in the archive list `table` in tabs.
+    void openTabSavedSession(QTableView* table);
 
 private slots:
     void changeLanguage();
@@ -126,6 +130,18 @@ private slots:
     void onClickClearSessionsBtn();
     void tabSessionClose(QString id);
     void on_btnCompareSessions_clicked();
+
+    // Session archive (MainWindowArchive.cpp).
+    /// Saves the sessions selected in the session list.
+    void onClickSaveBtn();
+    /// Asks, then deletes every saved session.
+    void onClickClearSavedBtn();
+    /// Deletes the sessions selected in the archive tab.
+    void onClickDeleteBtn();
+    void onClickCommentBtn(QString id, QString comment);
+    void deleteTabArchive();
+    /// Shows the archive tab (read again when it is open already).
+    void on_btnArhive_clicked();
 
     // Flow page and the top-query lists.
     void on_flowTable_doubleClicked(QModelIndex index);
@@ -152,6 +168,11 @@ private:
     /// Removes every run-time tab; the fixed pages and the spacer stay.
     void deleteTabsSessions();
     void openTopQuery(QTableView* view, const QModelIndex& index);
+    /// Opens the archive file (MainWindowArchive.cpp).
+    void loadSavedSessions();
+    void closeSavedSessions();
+    /// New sessions are numbered above every saved one.
+    void followArchiveIds();
 
     Ui::MainWindow* ui;
     bool capturing = false;
@@ -173,4 +194,7 @@ private:
     /// The session list's model and sorting proxy (owned by the sessions page).
     QStandardItemModel* sessionsModel = nullptr;
     QSortFilterProxyModel* sessionsProxy = nullptr;
+    /// The archive file and its tab while that is open.
+    ArchiveStore* archive = nullptr;
+    ArchiveWidget* archiveWidget = nullptr;
 };
