@@ -13,7 +13,7 @@ ArchiveListModel::ArchiveListModel(QObject* parent)
 {
 }
 
-ArchiveListModel::Row ArchiveListModel::make(const ArchivedSession& s)
+ArchiveListModel::Row ArchiveListModel::make(const ArchivedSession& s, const QLocale& locale)
 {
     Row r;
     r.session = s;
@@ -21,7 +21,7 @@ ArchiveListModel::Row ArchiveListModel::make(const ArchivedSession& s)
     r.started = ArchiveFormat::readStartedAt(s.datetime);
     r.queries = s.queries.toLongLong();
     r.rowCount = s.rows.toLongLong();
-    r.receivedKb = ArchiveFormat::readLocaleKb(s.receivedKb);
+    r.receivedKb = ArchiveFormat::readLocaleKb(s.receivedKb, locale);
     return r;
 }
 
@@ -30,15 +30,16 @@ void ArchiveListModel::reset(const QVector<ArchivedSession>& sessions)
     beginResetModel();
     rows.clear();
     rows.reserve(sessions.size());
+    const QLocale locale = QLocale::system();
     for (const ArchivedSession& s : sessions)
-        rows.append(make(s));
+        rows.append(make(s, locale));
     endResetModel();
 }
 
 void ArchiveListModel::append(const ArchivedSession& session)
 {
     beginInsertRows(QModelIndex(), rows.size(), rows.size());
-    rows.append(make(session));
+    rows.append(make(session, QLocale::system()));
     endInsertRows();
 }
 

@@ -2,6 +2,7 @@
 
 #include <QAbstractTableModel>
 #include <QDateTime>
+#include <QLocale>
 #include <QSet>
 #include <QVector>
 
@@ -53,7 +54,7 @@ private:
         qlonglong rowCount = 0;
         double receivedKb = 0;
     };
-    static Row make(const ArchivedSession& s);
+    static Row make(const ArchivedSession& s, const QLocale& locale);
     QString text(const Row& row, int column) const;
     QVariant sortValue(const Row& row, int column) const;
 
