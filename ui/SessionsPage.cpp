@@ -340,7 +340,6 @@ SessionWidget* SessionsPage::openSavedTab(SessionData* data)
 {
     if (!data)
         return nullptr;
-    setHighlightSession(data->id, true);
     // No session manager and no connection to its batches: the live session
     // at some list position is not this one.
     auto* view = new SessionWidget(lang, data, 0, window);
