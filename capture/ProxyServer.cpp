@@ -1,28 +1,23 @@
 #include "ProxyServer.h"
 
 #include "DbConnection.h"
-
 #include "MngrSessions.h"
 #include "ServerStatistics.h"
 #include "Settings.h"
+#include "StatisticsPoller.h"
 #include "languageEngine.h"
 
 #include <QBrush>
 #include <QLocale>
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QSqlRecord>
+#include <QDeadlineTimer>
 #include <QStandardItem>
 #include <QStandardItemModel>
+#include <QThread>
 #include <QTimer>
 
 namespace {
-const QString StatsConnectionName = QStringLiteral("a");
-
-QString statusStatement(const QString& pattern)
-{
-    return QStringLiteral("SHOW /*!50002 GLOBAL */ STATUS LIKE '") + pattern + QLatin1Char('\'');
-}
+/// How long the destructor waits for poller threads, all together, in ms.
+constexpr int PollerShutdownWaitMs = 2000;
 
 /// A right-aligned blue number.
 QStandardItem* countItem(qlonglong value)
@@ -58,7 +53,6 @@ QStandardItem* textItem(const QString& text)
 ProxyServer::ProxyServer(Settings* settings, MngrSessions* mngr, languageEngine* le, QObject* parent)
     : QTcpServer(parent), settings(settings), mngr(mngr), le(le)
 {
-    statusNames = ServerStatistics::statusNames();
     timer = new QTimer(this);
     QObject::connect(timer, &QTimer::timeout, this, &ProxyServer::updateStatistics);
     if (settings && settings->AlwaysTunneling)
@@ -69,12 +63,14 @@ ProxyServer::~ProxyServer()
 {
     timer->stop();
     close();
-    query.reset();
-    if (db.isValid()) {
-        if (db.isOpen())
-            db.close();
-        db = QSqlDatabase();
-        QSqlDatabase::removeDatabase(StatsConnectionName);
+    dropPoller();
+    // A poller thread ends after its current request. One still waiting on
+    // the network after the deadline is left to end alone (it deletes itself).
+    const QDeadlineTimer deadline(PollerShutdownWaitMs);
+    for (QThread* t : findChildren<QThread*>(QString(), Qt::FindDirectChildrenOnly)) {
+        t->quit();
+        if (!t->wait(deadline))
+            t->setParent(nullptr);
     }
 }
 
@@ -100,24 +96,47 @@ void ProxyServer::incomingConnection(qintptr socketDescriptor)
     mngr->pendingSession(socketDescriptor, this);
 }
 
-bool ProxyServer::connect()
+void ProxyServer::createPoller()
 {
-    if (db.isOpen()) {
-        query.reset();
-        db.close();
-    }
+    const quint64 current = ++generation;
+    pollerThread = new QThread(this);
+    poller = new StatisticsPoller(period);
+    poller->moveToThread(pollerThread);
+    QObject::connect(pollerThread, &QThread::finished, poller, &QObject::deleteLater);
+    QObject::connect(pollerThread, &QThread::finished, pollerThread, &QObject::deleteLater);
+    QObject::connect(poller, &StatisticsPoller::opened, this, [this, current](const StatisticsOpen& r) {
+        if (current == generation)
+            onOpened(r);
+    });
+    QObject::connect(poller, &StatisticsPoller::polled, this, [this, current](const StatisticsPoll& v) {
+        if (current == generation)
+            onPolled(v);
+    });
+    pollerThread->start();
+}
+
+bool ProxyServer::openConnection(bool readVersion)
+{
     const Profile* p = settings ? settings->currentProfile() : nullptr;
     if (!p) {
         lastDbError = tr("No connection profile");
         return false;
     }
-    db = DbConnection::open(DbConnectionParams::fromProfile(*p), StatsConnectionName, &lastDbError);
-    return db.isOpen();
+    const DbConnectionParams params = DbConnectionParams::fromProfile(*p);
+    StatisticsPoller* target = poller;
+    QMetaObject::invokeMethod(
+        poller, [target, params, readVersion]() { target->open(params, readVersion); }, Qt::QueuedConnection);
+    return true;
 }
 
-bool ProxyServer::dbIsOpen() const
+void ProxyServer::dropPoller()
 {
-    return db.isValid() && db.isOpen();
+    if (pollerThread)
+        pollerThread->quit();
+    poller = nullptr;
+    pollerThread = nullptr;
+    ++generation;
+    starting = reconnecting = dbOpen = pollPending = false;
 }
 
 QString ProxyServer::errorText(const QString& key) const
@@ -136,32 +155,67 @@ void ProxyServer::reportConnectionError()
 
 void ProxyServer::startProxy()
 {
-    for (auto& c : prevCounters)
-        c.reset();
+    // A start replaces whatever connection there was, without a state change.
+    timer->stop();
+    dropPoller();
+    version.clear();
+    const Profile* p = settings ? settings->currentProfile() : nullptr;
+    statusCheck = p && p->StatusCheck;
+    period = ServerStatistics::pollPeriod(p ? p->StatusPeriod : 1);
+    createPoller();
+    starting = true;
+    if (!openConnection(true)) {
+        dropPoller();
+        reportConnectionError();
+        emit stopCaptureRequested();
+    }
+}
 
-    if (!connect()) {
+void ProxyServer::onOpened(const StatisticsOpen& result)
+{
+    if (reconnecting) {
+        reconnecting = false;
+        if (!result.ok) {
+            lastDbError = result.error;
+            dropPoller();
+            reportConnectionError();
+            if (running)
+                emit stopCaptureRequested();
+            emit profilesDialogRequested();
+            return;
+        }
+        dbOpen = true;
+        connectionId = result.connectionId;
+        if (resumePolling)
+            timer->start(period * 1000);
+        emit serverStateChanged(true);
+        return;
+    }
+    if (!starting)
+        return;
+    if (!result.ok) {
+        lastDbError = result.error;
+        dropPoller();
         reportConnectionError();
         emit stopCaptureRequested();
         return;
     }
-
-    query = std::make_unique<QSqlQuery>(db);
-    query->setForwardOnly(true);
-    version.clear();
-    if (query->exec(QStringLiteral("SELECT VERSION()")) && query->next())
-        version = query->value(0).toString();
-    if (query->exec(QStringLiteral("SHOW VARIABLES LIKE \"version_compile_os\"")) && query->next())
-        version += QStringLiteral(" (") + query->value(1).toString() + QLatin1Char(')');
-
-    const Profile* p = settings->currentProfile();
-    period = ServerStatistics::pollPeriod(p->StatusPeriod);
-    if (p->StatusCheck) {
+    dbOpen = true;
+    version = result.version;
+    connectionId = result.connectionId;
+    if (statusCheck) {
+        // listening follows the first poll
         timer->start(period * 1000);
         updateStatistics();
-    } else {
-        emit updateStatSignal(QStringLiteral("None"), {}, {}, {}, version);
+        return;
     }
+    emit updateStatSignal(QStringLiteral("None"), {}, {}, {}, version);
+    finishStart();
+}
 
+void ProxyServer::finishStart()
+{
+    starting = false;
     if (isListening())
         close();
     if (listenProfile()) {
@@ -177,17 +231,18 @@ void ProxyServer::startProxy()
 void ProxyServer::stop()
 {
     timer->stop();
-    if (dbIsOpen()) {
-        query.reset();
-        db.close();
+    const bool wasOpen = dbOpen;
+    dropPoller();
+    if (wasOpen)
         emit serverStateChanged(false);
-    }
 }
 
 void ProxyServer::stopProxy()
 {
     if (!settings || !settings->AlwaysTunneling)
         close();
+    else if (!isListening())
+        listenProfile(); // tunnelling relays after a stop
     if (mngr)
         mngr->stopActiveSessions();
     running = false;
@@ -196,7 +251,7 @@ void ProxyServer::stopProxy()
 
 void ProxyServer::restartProxy()
 {
-    if (running) {
+    if (running || starting) {
         stopProxy();
         startProxy();
     }
@@ -204,84 +259,59 @@ void ProxyServer::restartProxy()
 
 void ProxyServer::recoveryConnect()
 {
+    if ((starting && !dbOpen) || reconnecting)
+        return; // connecting already
     const bool polling = timer->isActive();
-    stop();
-    if (connect()) {
-        query = std::make_unique<QSqlQuery>(db);
-        query->setForwardOnly(true);
-        // polling goes on at the next tick
-        if (polling)
-            timer->start(period * 1000);
-        emit serverStateChanged(true);
-        return;
+    timer->stop();
+    if (dbOpen) {
+        dbOpen = false;
+        emit serverStateChanged(false);
     }
-    reportConnectionError();
-    if (running)
-        emit stopCaptureRequested();
-    emit profilesDialogRequested();
-}
-
-bool ProxyServer::statusValue(const QString& name, std::optional<qint64>* value)
-{
-    if (!query->exec(statusStatement(name))) {
-        lastDbError = query->lastError().text();
-        recoveryConnect();
-        return false;
+    // The poller keeps its counters across the reconnection: rates go on.
+    if (!poller)
+        createPoller();
+    reconnecting = true;
+    resumePolling = polling;
+    if (!openConnection(false)) {
+        StatisticsOpen failed;
+        failed.error = lastDbError;
+        onOpened(failed);
     }
-    if (query->next())
-        *value = query->value(1).toLongLong();
-    return true;
 }
 
 void ProxyServer::updateStatistics()
 {
-    using namespace ServerStatistics;
-    if (!query || !dbIsOpen())
+    if (!poller || !dbOpen || pollPending)
         return;
-
-    // Uptime; without a row the previous days and time stay.
-    std::optional<qint64> uptimeValue;
-    if (!statusValue(QStringLiteral("Uptime"), &uptimeValue))
-        return;
-    const qint64 uptime = uptimeValue.value_or(0);
-    if (uptimeValue)
-        splitUptime(uptime, &uptimeDays, &uptimeTime);
-    const QString uptimeStr = uptimeText(uptimeDays, uptimeTime);
-
-    Snapshot snapshot;
-    for (int i = Queries; i <= ComDelete; ++i)
-        if (!statusValue(statusNames[i], &snapshot[i]))
-            return;
-
-    if (!query->exec(statusStatement(QStringLiteral("com_%")))) {
-        lastDbError = query->lastError().text();
-        recoveryConnect();
-        return;
-    }
-    QList<QPair<QString, qint64>> commands;
-    while (query->next())
-        commands.append({query->value(0).toString(), query->value(1).toLongLong()});
-
-    for (int i = ThreadsConnected; i <= BytesReceived; ++i)
-        if (!statusValue(statusNames[i], &snapshot[i]))
-            return;
-
-    // Every essential statement succeeded: only now are the counters consumed.
-    const Rates rates = computeRates(&prevCounters, snapshot, period);
-    const QList<double> paramsFlow = flowRates(mngr->countQueriesGroup(), period);
-    fillCommandTable(commands, uptime);
-    fillProcessList();
-    fillOpenTables();
-
-    emit updateStatSignal(uptimeStr, rates.params, paramsFlow, rates.paramsGraph, version);
+    pollPending = true;
+    QMetaObject::invokeMethod(poller, &StatisticsPoller::poll, Qt::QueuedConnection);
 }
 
-void ProxyServer::fillCommandTable(const QList<QPair<QString, qint64>>& counters, qint64 uptime)
+void ProxyServer::onPolled(const StatisticsPoll& values)
+{
+    pollPending = false;
+    if (!dbOpen)
+        return; // asked for before a reconnection began
+    if (!values.ok) {
+        // an essential statement failed: no values, reconnect
+        lastDbError = values.error;
+        recoveryConnect();
+    } else {
+        const QList<double> paramsFlow = ServerStatistics::flowRates(mngr->countQueriesGroup(), period);
+        fillCommandTable(values);
+        fillProcessList(values);
+        fillOpenTables(values);
+        emit updateStatSignal(values.uptime, values.rates.params, paramsFlow, values.rates.paramsGraph, version);
+    }
+    if (starting)
+        finishStart();
+}
+
+void ProxyServer::fillCommandTable(const StatisticsPoll& values)
 {
     QStandardItemModel* model = mngr->modelStatus;
     model->removeRows(0, model->rowCount());
-    const QList<ServerStatistics::CommandRow> rows = ServerStatistics::commandTable(counters, uptime);
-    for (const ServerStatistics::CommandRow& r : rows) {
+    for (const ServerStatistics::CommandRow& r : values.commands) {
         auto* percent = new QStandardItem;
         percent->setData(r.percent, Qt::DisplayRole);
         percent->setData(r.percent, Qt::UserRole);
@@ -290,58 +320,42 @@ void ProxyServer::fillCommandTable(const QList<QPair<QString, qint64>>& counters
     }
 }
 
-void ProxyServer::fillProcessList()
+void ProxyServer::fillProcessList(const StatisticsPoll& values)
 {
     QStandardItemModel* model = mngr->modelProcesses;
-    const bool ok = query->exec(QStringLiteral("SHOW FULL PROCESSLIST"));
     model->removeRows(0, model->rowCount());
-    if (!ok)
+    if (!values.processListRead)
         return;
     const auto& highlight = mngr->highlighter;
     mngr->modelTopQueriesDb->beginBatch();
-    while (query->next()) {
-        const QString info = query->value(7).toString();
+    for (const StatisticsProcess& proc : values.processes) {
         // a connection that runs nothing is listed but not counted; the
         // database of an entry is the row's db column
-        if (!info.isEmpty())
-            mngr->addTopQueryDb(info, query->value(3).toString(), query->value(1).toString());
-        QList<QStandardItem*> row;
+        if (!proc.info.isEmpty())
+            mngr->addTopQueryDb(proc.info, proc.db, proc.user);
         auto* id = new QStandardItem;
-        id->setData(query->value(0).toLongLong(), Qt::DisplayRole);
-        id->setData(query->value(0).toLongLong(), Qt::UserRole);
+        id->setData(proc.id, Qt::DisplayRole);
+        id->setData(proc.id, Qt::UserRole);
         id->setEditable(false);
-        row << id;
-        for (int c = 1; c <= 4; ++c)
-            row << textItem(query->value(c).toString());
-        row << countItem(query->value(5).toLongLong());
-        auto* text = new QStandardItem(highlight ? highlight(info) : info.toHtmlEscaped());
-        text->setData(info, Qt::UserRole);
+        auto* text = new QStandardItem(highlight ? highlight(proc.info) : proc.info.toHtmlEscaped());
+        text->setData(proc.info, Qt::UserRole);
         text->setEditable(false);
-        row << text;
-        model->appendRow(row);
+        model->appendRow({id, textItem(proc.user), textItem(proc.host), textItem(proc.db), textItem(proc.command),
+                          countItem(proc.time), text});
     }
     mngr->modelTopQueriesDb->endBatch();
 }
 
-void ProxyServer::fillOpenTables()
+void ProxyServer::fillOpenTables(const StatisticsPoll& values)
 {
-    if (!query->exec(QStringLiteral("SHOW OPEN TABLES")))
-        return;
-    const QSqlRecord rec = query->record();
-    int dbCol = rec.indexOf(QStringLiteral("Database"));
-    int tableCol = rec.indexOf(QStringLiteral("Table"));
-    if (dbCol < 0)
-        dbCol = 0;
-    if (tableCol < 0)
-        tableCol = 1;
     // Counts accumulate from poll to poll: an entry's count is the number of
     // polls in which it was open.
     mngr->modelTopDbDb->beginBatch();
     mngr->modelTopTablesDb->beginBatch();
-    while (query->next()) {
-        mngr->addTop(query->value(dbCol).toString(), mngr->modelTopDbDb);
+    for (const auto& open : values.openTables) {
+        mngr->addTop(open.first, mngr->modelTopDbDb);
         ++mngr->countTopDbDb;
-        mngr->addTop(query->value(tableCol).toString(), mngr->modelTopTablesDb);
+        mngr->addTop(open.second, mngr->modelTopTablesDb);
         ++mngr->countTopTablesDb;
     }
     mngr->modelTopTablesDb->endBatch();

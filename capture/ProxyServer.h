@@ -1,27 +1,32 @@
 #pragma once
 
 #include <QList>
-#include <QSqlDatabase>
 #include <QString>
-#include <QStringList>
 #include <QTcpServer>
-#include <QTime>
-
-#include <array>
-#include <memory>
-#include <optional>
 
 class MngrSessions;
-class QSqlQuery;
+class QThread;
 class QTimer;
 class Settings;
+class StatisticsPoller;
 class languageEngine;
+struct StatisticsOpen;
+struct StatisticsPoll;
 
 /// The profiler port: accepts client connections and hands each socket
-/// descriptor to the session manager, which relays and decodes it. Owns the
-/// statistics connection "a" to the same server and polls it every
-/// `StatusPeriod` seconds while profiling.
-/// GUI thread only (the relays and decoders run in threads of their own).
+/// descriptor to the session manager, which relays and decodes it. While
+/// profiling, a statistics connection to the same server is polled every
+/// `StatusPeriod` seconds.
+///
+/// GUI thread only. Nothing here waits on the network: the statistics
+/// connection is opened, polled and closed by a StatisticsPoller in a thread
+/// of its own, one poller (and thread) per start; its results arrive as
+/// queued values. A start therefore finishes later, in the event loop: it
+/// listens (and reports serverStateChanged(true)) only after the connection
+/// opened, the version was read and the first poll came back, or reports its
+/// failure through errorReported() and stopCaptureRequested(). A stop drops
+/// the poller: whatever it still answers is ignored. Poller threads are
+/// children of the proxy until they end.
 class ProxyServer : public QTcpServer
 {
     Q_OBJECT
@@ -29,43 +34,51 @@ public:
     /// Starts listening at once when the `AlwaysTunneling` setting is on.
     /// `le` may be null: message texts then read as without a language file.
     ProxyServer(Settings* settings, MngrSessions* mngr, languageEngine* le, QObject* parent = nullptr);
+    /// Drops the poller and waits a bounded time for poller threads to end;
+    /// one still waiting on the network after that is left to end alone.
     ~ProxyServer() override;
 
     /// True between a successful start and the next stop.
     bool isRunning() const { return running; }
+    /// True from startProxy() until the start succeeded, failed or was stopped.
+    bool isStarting() const { return starting; }
     /// Server version and build platform, "10.11.6-MariaDB (debian-linux-gnu)";
     /// empty until a start read it.
     QString versionText() const { return version; }
-    /// The statistics connection (connection name "a").
-    QSqlDatabase database() const { return db; }
+    /// The server's id of the statistics connection; 0 while it is not open.
+    qint64 statisticsConnectionId() const { return dbOpen ? connectionId : 0; }
     /// The driver's text of the last failure of the statistics connection.
     QString lastDatabaseError() const { return lastDbError; }
-    /// The options string connect() gives the driver for the current profile:
+    /// The options string the driver gets for the current profile:
     /// "UNIX_SOCKET=<path>;" for a local socket, then "CLIENT_COMPRESS=1;".
     QString connectOptions() const;
 
 public slots:
-    /// Opens the statistics connection, reads the version, starts polling and
-    /// listens on the profiler port. Failures are reported through
-    /// errorReported() followed by stopCaptureRequested().
+    /// Opens the statistics connection, reads the version, polls once and
+    /// then listens on the profiler port, all in the background (see the
+    /// class comment). Failures are reported through errorReported()
+    /// followed by stopCaptureRequested().
     void startProxy();
-    /// Closes the listener (unless `AlwaysTunneling`), every active client
-    /// connection and the statistics connection.
+    /// Closes the listener (unless `AlwaysTunneling`, which keeps it open or
+    /// opens it), every active client connection and the statistics
+    /// connection; cancels a start still under way.
     void stopProxy();
-    /// Statistics side only: stops polling and closes the statistics connection.
+    /// Statistics side only: stops polling, closes the statistics connection
+    /// and cancels a start still under way.
     void stop();
     /// True while the statistics connection is open.
-    bool dbIsOpen() const;
-    /// One poll of the server's statistics; emits updateStatSignal() and fills
-    /// the session manager's server models. Does nothing while not started.
+    bool dbIsOpen() const { return dbOpen; }
+    /// Asks for one poll of the server's statistics; when it comes back it
+    /// fills the session manager's server models and emits updateStatSignal().
+    /// Does nothing while the statistics connection is not open or while a
+    /// poll is still under way (polls never queue up).
     void updateStatistics();
-    /// stopProxy() and startProxy() when running; nothing otherwise.
+    /// stopProxy() and startProxy() when running or starting; nothing otherwise.
     void restartProxy();
-    /// Reopens a lost statistics connection; reports and asks to stop capture
-    /// and to open the profiles dialog when that fails.
+    /// Reopens the statistics connection from the current profile in the
+    /// background; when that fails, reports, asks to stop capture (when
+    /// running) and to open the profiles dialog.
     void recoveryConnect();
-    /// Opens the statistics connection from the current profile.
-    bool connect();
 
 signals:
     /// One poll: uptime text, server rates, profiler rates, graph values,
@@ -90,29 +103,47 @@ protected:
 private:
     /// Listens on the profile's address and port; true on success.
     bool listenProfile();
-    /// Runs a status statement; false when it failed to execute (recovery
-    /// has then been started). `value` stays empty when no row came back.
-    bool statusValue(const QString& name, std::optional<qint64>* value);
+    /// A new poller in a new thread; the previous one must be dropped.
+    void createPoller();
+    /// Asks the poller to open the connection from the current profile;
+    /// false (with lastDbError set) when there is no profile.
+    bool openConnection(bool readVersion);
+    /// Lets the poller go: its thread ends after its current request, and its
+    /// answers are ignored from now on.
+    void dropPoller();
+    void onOpened(const StatisticsOpen& result);
+    void onPolled(const StatisticsPoll& values);
+    /// The start's last step: listen, or report why not.
+    void finishStart();
     void reportConnectionError();
     QString errorText(const QString& key) const;
-    void fillCommandTable(const QList<QPair<QString, qint64>>& counters, qint64 uptime);
-    void fillProcessList();
-    void fillOpenTables();
+    void fillCommandTable(const StatisticsPoll& values);
+    void fillProcessList(const StatisticsPoll& values);
+    void fillOpenTables(const StatisticsPoll& values);
 
     Settings* settings;
     MngrSessions* mngr;
-    QSqlDatabase db;
-    std::unique_ptr<QSqlQuery> query;
-    QTimer* timer = nullptr;
-    QString version;
-    /// Values of the previous poll; empty before the first poll after a start.
-    std::array<std::optional<qint64>, 8> prevCounters;
-    QStringList statusNames;
-    int uptimeDays = 0;
-    QTime uptimeTime{0, 0};
-    bool running = false;
-    /// Poll period in seconds (>= 1), fixed at start.
-    int period = 1;
     languageEngine* le;
+    QTimer* timer = nullptr;
+    StatisticsPoller* poller = nullptr;
+    QThread* pollerThread = nullptr;
+    /// Counts pollers; a queued answer of any but the current one is ignored.
+    quint64 generation = 0;
+    QString version;
+    qint64 connectionId = 0;
+    bool running = false;
+    /// A start waits for the connection or its first poll.
+    bool starting = false;
+    /// A reconnection waits for the connection; polling resumes after it
+    /// when `resumePolling`.
+    bool reconnecting = false;
+    bool resumePolling = false;
+    /// The poller reported the connection open (and it was not closed since).
+    bool dbOpen = false;
+    /// A poll was asked for and has not come back.
+    bool pollPending = false;
+    /// Whether this start polls, and its period in seconds (>= 1).
+    bool statusCheck = true;
+    int period = 1;
     QString lastDbError;
 };

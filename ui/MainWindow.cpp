@@ -147,7 +147,7 @@ void MainWindow::setProxy(ProxyServer* server)
 
 QSqlDatabase MainWindow::sqlDatabase() const
 {
-    return proxy ? proxy->database() : QSqlDatabase();
+    return QSqlDatabase();
 }
 
 void MainWindow::showProxyError(QString title, QString text)

@@ -67,10 +67,10 @@ public:
     static QString toHighlightText(QString text);
 
     /// Takes the proxy's failure reports (message boxes with the window as
-    /// parent), its requests to stop capture and to choose a profile, and its
-    /// statistics connection for the SQL tabs.
+    /// parent) and its requests to stop capture and to choose a profile.
     void setProxy(ProxyServer* proxy);
-    /// The statistics connection of the proxy (invalid before setProxy()).
+    /// Always invalid: the statistics connection belongs to the proxy's
+    /// poller thread and is not shared.
     QSqlDatabase sqlDatabase() const;
 
     StatisticsPage* statisticsPage() const;

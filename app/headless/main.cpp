@@ -264,7 +264,13 @@ int main(int argc, char* argv[])
             return 1;
         }
     } else {
+        // The start finishes in the event loop.
+        QEventLoop started;
+        QObject::connect(&proxy, &ProxyServer::serverStateChanged, &started, &QEventLoop::quit);
+        QObject::connect(&proxy, &ProxyServer::stopCaptureRequested, &started, &QEventLoop::quit);
         proxy.startProxy();
+        while (proxy.isStarting() && !startFailed)
+            started.exec();
         if (startFailed || !proxy.isRunning())
             return 1;
     }

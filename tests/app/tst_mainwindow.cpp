@@ -98,8 +98,8 @@ private slots:
         // No server there: the failure is reported and capture stays stopped.
         ModalWatcher watcher(win());
         startBtn()->click();
-        QCOMPARE(watcher.boxes, QStringList{app->box(&languageEngine::errors, "error_str", "mysql_conn_error")});
-        QVERIFY(!win()->isCapturing() && !startBtn()->isChecked());
+        QTRY_COMPARE(watcher.boxes, QStringList{app->box(&languageEngine::errors, "error_str", "mysql_conn_error")});
+        QTRY_VERIFY(!win()->isCapturing() && !startBtn()->isChecked());
         QTcpSocket client;   // nothing listens on the profiler port
         client.connectToHost(QHostAddress::LocalHost, p->ProfilerPort);
         QVERIFY(!client.waitForConnected(3000));
@@ -115,17 +115,18 @@ private slots:
             child<QPushButton>(d, "btnOK")->click();
         };
         win()->form()->profilesBtn->click();
-        QCOMPARE(watcher.boxes.size(), 1);
         QVERIFY(win()->isCapturing());
+        QTRY_VERIFY_WITH_TIMEOUT(proxy->isRunning(), 30000);
+        QCOMPARE(watcher.boxes.size(), 1);
         QCOMPARE(app->mngr->modelTopQueries->rowCount(), 0);
         QCOMPARE(page()->lbState->text(), stat("running_str"));
         // The first poll arrives at once: version and uptime of the test server.
         QVERIFY(win()->statisticsPage()->fullVersion().contains("MariaDB"));
         QVERIFY(!page()->statUptime->text().isEmpty() && page()->statUptime->text() != stat("stat_nodata_str"));
-        QVERIFY(win()->sqlDatabase().isOpen());
+        QVERIFY(proxy->dbIsOpen());
         startBtn()->click();
         QCOMPARE(page()->lbState->text(), stat("stopped_str"));
-        QVERIFY(!win()->sqlDatabase().isOpen());
+        QVERIFY(!proxy->dbIsOpen());
         // Cancelled: capture stays as it was.
         watcher.onDialog = [](QDialog* d) { child<QPushButton>(d, "btnCancel")->click(); };
         win()->form()->profilesBtn->click();

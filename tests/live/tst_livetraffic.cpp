@@ -57,7 +57,8 @@ bool TestLiveTraffic::startCapture(const TestDb& db)
     fx->win->setProxy(proxy.get());
     ModalWatcher watcher(fx->win.get());
     fx->ui()->startBtn->click();
-    return watcher.boxes.isEmpty() && fx->win->isCapturing();
+    return QTest::qWaitFor([this]() { return !proxy->isStarting(); }, 30000) && watcher.boxes.isEmpty()
+           && fx->win->isCapturing() && proxy->isRunning();
 }
 
 int TestLiveTraffic::runClient(const TestDb& db, const QString& sql, const QString& password)

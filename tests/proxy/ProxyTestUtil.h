@@ -8,8 +8,6 @@
 #include "languageEngine.h"
 
 #include <QSignalSpy>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTcpServer>
 #include <QTimer>
 #include <QtTest>
@@ -64,5 +62,16 @@ struct Rig
         });
     }
     Profile* profile() { return settings.currentProfile(); }
+    /// Runs the event loop until no start is under way; true when running.
+    bool settle()
+    {
+        return QTest::qWaitFor([this]() { return !proxy->isStarting(); }, 60000) && proxy->isRunning();
+    }
+    /// startProxy() and settle().
+    bool start()
+    {
+        proxy->startProxy();
+        return settle();
+    }
     quint16 port() { return quint16(profile()->ProfilerPort); }
 };

@@ -1,8 +1,12 @@
 // The proxy server against the real test server: start and stop, failures,
-// tunnelling, listening address, the statistics connection's options.
+// tunnelling, listening address, the statistics connection's options, and a
+// window thread that goes on while the server's answers are held.
+#include "DbConnection.h"
+#include "DelayRelay.h"
 #include "ProxyTestUtil.h"
 
 #include <QNetworkInterface>
+#include <QSqlQuery>
 #include <QTcpSocket>
 
 namespace {
@@ -26,8 +30,8 @@ private slots:
         ProxyServer& proxy = *rig.proxy;
         proxy.restartProxy(); // only a running proxy restarts
         QVERIFY(!proxy.isListening() && !proxy.dbIsOpen() && rig.events.isEmpty());
-        proxy.startProxy();
-        QVERIFY(proxy.isListening() && proxy.isRunning() && proxy.dbIsOpen());
+        QVERIFY(rig.start());
+        QVERIFY(proxy.isListening() && proxy.dbIsOpen());
         // one poll at start, then listening; the version with the server's system
         const QString events = rig.events.join(',');
         QVERIFY2(QRegularExpression("^stats:\\d+ days? \\d\\d:\\d\\d:6/6/4:10\\.11\\.\\S+ \\(.+\\),up$").match(events).hasMatch(),
@@ -38,7 +42,7 @@ private slots:
         const quint16 oldPort = rig.port();
         rig.profile()->ProfilerPort = freePort();
         proxy.restartProxy();
-        QVERIFY(proxy.isRunning() && !accepts(QHostAddress::LocalHost, oldPort));
+        QVERIFY(rig.settle() && !accepts(QHostAddress::LocalHost, oldPort));
         QCOMPARE(proxy.serverPort(), rig.port());
 
         // a client that got the server's greeting through the relay and then idles is closed by the stop
@@ -59,7 +63,7 @@ private slots:
         REQUIRE_TESTDB(db);
         Rig rig(db, [](Profile* p, Settings*) { p->Port = freePort(); }, true);
         QVERIFY(rig.le->errors("mysql_conn_error") != languageEngine::missingText());
-        rig.proxy->startProxy();
+        QVERIFY(!rig.start());
         QCOMPARE(rig.events,
                  (QStringList{rig.le->errors("error_str") + '|' + rig.le->errors("mysql_conn_error"), "stop"}));
         QVERIFY(!rig.proxy->isListening() && !rig.proxy->isRunning() && !rig.proxy->dbIsOpen());
@@ -76,8 +80,7 @@ private slots:
         QVERIFY(occupant.listen(QHostAddress::LocalHost, 0));
         Rig rig(db, [&](Profile* p, Settings*) { p->ProfilerPort = occupant.serverPort(); });
         ProxyServer& proxy = *rig.proxy;
-        proxy.startProxy();
-        QVERIFY(!proxy.isListening() && !proxy.isRunning());
+        QVERIFY(!rig.start() && !proxy.isListening());
         QCOMPARE(proxy.serverError(), QAbstractSocket::AddressInUseError);
         // the start poll, then the reset of the statistics page, the listener's own error, the stop
         QVERIFY2(rig.events.size() == 4 && rig.events[0].endsWith(":6/6/4:" + proxy.versionText()), qPrintable(rig.events[0]));
@@ -96,12 +99,19 @@ private slots:
         QVERIFY(rig.proxy->isListening() && !rig.proxy->isRunning());
         const auto client = [&](const QByteArray& sql) { return runLive("mariadb", clientArgs(db, rig.port()), sql).out; };
         QCOMPARE(client("SELECT 'before';\n"), QByteArray("before\n"));
-        rig.proxy->startProxy();
+        QVERIFY(rig.start());
         QCOMPARE(client("SELECT 'during';\n"), QByteArray("during\n"));
         rig.proxy->stopProxy();
         QVERIFY(rig.proxy->isListening() && !rig.proxy->isRunning() && !rig.proxy->dbIsOpen());
         QCOMPARE(client("SELECT 'after';\n"), QByteArray("after\n"));
         QTRY_COMPARE(rig.mngr->sessions.size(), 3);
+        // the settings dialog re-applies the option with a start and an immediate stop
+        for (const bool on : {false, true}) {
+            rig.settings.AlwaysTunneling = on;
+            rig.proxy->startProxy();
+            rig.proxy->stopProxy();
+            QCOMPARE(rig.proxy->isListening(), on);
+        }
     }
 
     void listeningAddressAndStatusCheck()
@@ -110,7 +120,7 @@ private slots:
         for (const bool network : {false, true}) {
             // the machine's other addresses only when connections over the network are allowed
             Rig rig(db, [&](Profile* p, Settings*) { p->NetworkConnections = network; });
-            rig.proxy->startProxy();
+            QVERIFY(rig.start());
             QCOMPARE(rig.proxy->serverAddress(), QHostAddress(network ? QHostAddress::Any : QHostAddress::LocalHost));
             QVERIFY(accepts(QHostAddress::LocalHost, rig.port()));
             for (const QHostAddress& a : QNetworkInterface::allAddresses())
@@ -119,7 +129,7 @@ private slots:
         }
         // without the status check the statistics page gets the version only, and nothing polls
         Rig rig(db, [&](Profile* p, Settings*) { p->StatusCheck = false; });
-        rig.proxy->startProxy();
+        QVERIFY(rig.start());
         QVERIFY(!rig.proxy->versionText().isEmpty() && !rig.proxy->findChild<QTimer*>()->isActive());
         QCOMPARE(rig.events, (QStringList{"stats:None:0/0/0:" + rig.proxy->versionText(), "up"}));
     }
@@ -133,13 +143,94 @@ private slots:
             p->Socket = db.socket;
             p->Compression = true;
         });
-        // the connection goes by the socket, compressed
-        QVERIFY2(rig.proxy->connect(), qPrintable(rig.proxy->lastDatabaseError()));
-        QSqlQuery q(rig.proxy->database());
-        QVERIFY(q.exec("SHOW SESSION STATUS LIKE 'Compression'") && q.next());
-        QCOMPARE(q.value(1).toString(), QStringLiteral("ON"));
-        QVERIFY(q.exec("SELECT USER()") && q.next());
-        QVERIFY2(q.value(0).toString().endsWith("@localhost"), qPrintable(q.value(0).toString()));
+        // the profile's connection goes by the socket, compressed
+        const QString name = DbConnection::uniqueName("test");
+        {
+            QSqlDatabase c = DbConnection::open(DbConnectionParams::fromProfile(*rig.profile()), name);
+            QSqlQuery q(c);
+            QVERIFY(q.exec("SHOW SESSION STATUS LIKE 'Compression'") && q.next());
+            QCOMPARE(q.value(1).toString(), QStringLiteral("ON"));
+            QVERIFY(q.exec("SELECT USER()") && q.next());
+            QVERIFY2(q.value(0).toString().endsWith("@localhost"), qPrintable(q.value(0).toString()));
+        }
+        DbConnection::close(name);
+        // and so does the statistics connection: the server lists it without a port
+        QVERIFY2(rig.start(), qPrintable(rig.proxy->lastDatabaseError()));
+        const QString host = db.runClient(QStringLiteral("SELECT HOST FROM information_schema.PROCESSLIST WHERE ID = %1")
+                                              .arg(rig.proxy->statisticsConnectionId()));
+        QCOMPARE(host, QStringLiteral("localhost\n"));
+    }
+
+    // The statistics connection goes through a relay that can hold the
+    // server's answers: the window's thread runs on while they are held.
+    void windowThreadRunsWhileServerHeld()
+    {
+        REQUIRE_TESTDB(db);
+        DelayRelay relay(db.host, db.port, 0);
+        Rig rig(db, [&](Profile* p, Settings*) { p->Port = relay.port(); });
+        ProxyServer& proxy = *rig.proxy;
+        // events seen by a queued call: it runs only when this thread is free
+        const auto eventsSeenByQueuedCall = [&]() {
+            int seen = -1;
+            QMetaObject::invokeMethod(&proxy, [&]() { seen = rig.events.size(); }, Qt::QueuedConnection);
+            return QTest::qWaitFor([&]() { return seen >= 0; }, 60000) ? seen : -1;
+        };
+        relay.setPaused(true);
+        proxy.startProxy();
+        QTRY_COMPARE_WITH_TIMEOUT(relay.connections(), 1, 60000); // the poller waits for the greeting
+        QCOMPARE(eventsSeenByQueuedCall(), 0);
+        QVERIFY(proxy.isStarting() && !proxy.isListening());
+        relay.setPaused(false);
+        QVERIFY(rig.settle());
+        QCOMPARE(rig.events.size(), 2); // the first poll, then listening
+
+        relay.setPaused(true);
+        proxy.updateStatistics();
+        QCOMPARE(eventsSeenByQueuedCall(), 2);
+        relay.setPaused(false);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.events.size(), 3, 60000);
+        QVERIFY2(rig.events[2].contains(":6/6/4:" + proxy.versionText()), qPrintable(rig.events[2]));
+    }
+
+    void stopRestartAndDestroyWhileConnecting()
+    {
+        REQUIRE_TESTDB(db);
+        DelayRelay relay(db.host, db.port, 0);
+        Rig rig(db, [&](Profile* p, Settings*) { p->Port = relay.port(); });
+        ProxyServer& proxy = *rig.proxy;
+        const auto threads = [&]() { return proxy.findChildren<QThread*>().size(); };
+        // each start's poller reaches the relay and waits there for the server's greeting
+        int connections = 0;
+        const auto held = [&]() { return QTest::qWaitFor([&]() { return relay.connections() == connections + 1; }, 60000)
+                                         && ++connections; };
+        relay.setPaused(true);
+        proxy.startProxy();
+        QVERIFY(held());
+        proxy.stopProxy(); // the held start is dropped at once
+        QVERIFY(!proxy.isStarting() && !proxy.isRunning() && !proxy.isListening());
+        proxy.restartProxy(); // not running: nothing
+        QVERIFY(!proxy.isStarting());
+        proxy.startProxy();
+        QVERIFY(held());
+        proxy.restartProxy(); // while starting: a fresh start
+        QVERIFY(proxy.isStarting() && held());
+        relay.setPaused(false);
+        QVERIFY(rig.settle());
+        // the dropped pollers end once the server answers them, and none of
+        // their answers reach the proxy: one start's signals only
+        QTRY_COMPARE_WITH_TIMEOUT(threads(), 1, 60000);
+        QVERIFY2(rig.events.size() == 2 && rig.events[0].startsWith("stats:") && rig.events[1] == "up",
+                 qPrintable(rig.events.join(',')));
+
+        // destroyed while a start waits for the server: returns all the same
+        proxy.stopProxy();
+        rig.events.clear();
+        relay.setPaused(true);
+        proxy.startProxy();
+        QVERIFY(held());
+        rig.proxy.reset();
+        QVERIFY(rig.events.isEmpty());
+        relay.setPaused(false);
     }
 };
 

@@ -2,7 +2,9 @@
 // statements, command table, process list, top lists, recovery.
 #include "ProxyTestUtil.h"
 
+#include <QSqlDatabase>
 #include <QSqlError>
+#include <QSqlQuery>
 
 namespace {
 QList<double> lastPoll(const QSignalSpy& spy, int argument)
@@ -23,6 +25,13 @@ qlonglong connectionId(const QSqlDatabase& c)
 {
     QSqlQuery q(c);
     return q.exec("SELECT CONNECTION_ID()") && q.next() ? q.value(0).toLongLong() : -1;
+}
+
+/// Asks for one poll and waits for what it brings: a poll or the recovery's signals.
+void pollAndWait(Rig& rig, int events)
+{
+    rig.proxy->updateStatistics();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.events.size(), events, 60000);
 }
 } // namespace
 
@@ -59,13 +68,14 @@ private slots:
         // a period of 0 polls every second: the difference between polls is the rate
         Rig rig(db, [](Profile* p, Settings*) { p->StatusPeriod = 0; });
         QSignalSpy stats(rig.proxy.get(), &ProxyServer::updateStatSignal);
-        rig.proxy->startProxy(); // poll 1: references only
+        QVERIFY(rig.start()); // poll 1: references only
         QTimer* timer = rig.proxy->findChild<QTimer*>();
         QVERIFY(timer && timer->isActive());
         QCOMPARE(timer->interval(), 1000);
+        timer->stop(); // from here on only the test polls
+        QCOMPARE(stats.count(), 1);
         QCOMPARE(lastPoll(stats, 1), (QList<double>{0, 0, 0, 0, 0, 0}));
-        // the event loop does not run here, so the timer adds no poll
-        rig.proxy->updateStatistics(); // poll 2: only the poller's own statements in between
+        pollAndWait(rig, 3); // poll 2: only the poller's own statements in between
         const QList<double> base = lastPoll(stats, 1), baseGraph = lastPoll(stats, 3);
         QVERIFY(base[0] > 0); // the poller's statements count too
         QCOMPARE(baseGraph[0], base[0]);
@@ -75,7 +85,7 @@ private slots:
         run("INSERT INTO poll_t VALUES (10%1, 0)", 2);
         run("DELETE FROM poll_t WHERE id >= 100");
         run("DO %1", 3);
-        rig.proxy->updateStatistics(); // poll 3: all, SELECT, UPDATE, INSERT, DELETE, other
+        pollAndWait(rig, 4); // poll 3: all, SELECT, UPDATE, INSERT, DELETE, other
         QCOMPARE(stats.count(), 3);
         const QList<double> params = lastPoll(stats, 1), graph = lastPoll(stats, 3);
         QCOMPARE(params.size(), 6);
@@ -104,7 +114,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(
             q.exec("SELECT 1 FROM information_schema.PROCESSLIST WHERE INFO LIKE 'SELECT SLEEP(4)%'") && q.next(), 10000);
         q.finish();
-        rig.proxy->startProxy();
+        QVERIFY(rig.start());
 
         // the command table: names without "Com_", counts, rates with one decimal
         QStandardItemModel* m = mngr.modelStatus;
@@ -137,7 +147,7 @@ private slots:
         const int dbCount = mngr.modelTopDbDb->countOf(db.database);
         QVERIFY(dbCount >= 1 && mngr.countTopTablesDb >= 1);
         QCOMPARE(mngr.countTopDbDb, mngr.countTopTablesDb);
-        rig.proxy->updateStatistics();
+        pollAndWait(rig, 3);
         QCOMPARE(mngr.modelTopTablesDb->countOf("poll_t"), 2);
         QCOMPARE(mngr.modelTopDbDb->countOf(db.database), 2 * dbCount);
         QCOMPARE(m->rowCount(), commands); // the second poll replaced the rows
@@ -148,28 +158,29 @@ private slots:
     {
         Rig rig(db);
         ProxyServer& proxy = *rig.proxy;
-        proxy.startProxy();
-        const qlonglong first = connectionId(proxy.database());
+        QVERIFY(rig.start());
+        const qlonglong first = proxy.statisticsConnectionId();
         run(QStringLiteral("KILL %1").arg(first));
         rig.events.clear();
-        proxy.updateStatistics(); // fails on the dead connection, emits no poll and reconnects
+        pollAndWait(rig, 2); // fails on the dead connection, emits no poll and reconnects
         QCOMPARE(rig.events, (QStringList{"down", "up"}));
         QVERIFY(proxy.dbIsOpen() && proxy.isRunning() && proxy.findChild<QTimer*>()->isActive());
-        const qlonglong second = connectionId(proxy.database());
-        QVERIFY(second != first);
-        proxy.updateStatistics(); // polling goes on, on the new connection
-        QVERIFY2(rig.events.size() == 3 && rig.events[2].contains(":6/6/4:"), qPrintable(rig.events.join(',')));
+        const qlonglong second = proxy.statisticsConnectionId();
+        QVERIFY(second != first && second > 0);
+        pollAndWait(rig, 3); // polling goes on, on the new connection
+        QVERIFY2(rig.events[2].contains(":6/6/4:"), qPrintable(rig.events.join(',')));
 
         // killed again while the profile names a server that is not there
         run(QStringLiteral("KILL %1").arg(second));
         rig.profile()->Port = freePort();
         rig.events.clear();
-        proxy.updateStatistics();
+        pollAndWait(rig, 4);
         QCOMPARE(rig.events, (QStringList{"down", "Error|no_translate", "stop", "profiles"}));
         QVERIFY(!proxy.dbIsOpen());
         proxy.stopProxy(); // the window's stop follows
         rig.events.clear();
         proxy.recoveryConnect(); // while not profiling, a failed recovery only opens the profiles dialog
+        QTRY_COMPARE(rig.events.size(), 2);
         QCOMPARE(rig.events, (QStringList{"Error|no_translate", "profiles"}));
     }
 };
