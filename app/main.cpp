@@ -187,7 +187,10 @@ int main(int argc, char* argv[])
     // 17. SQL tabs run on the proxy's statistics connection: setProxy() above
     //     made the window take it from the proxy for every new SQL tab.
 
-    // 18. The update check is not wired yet; CheckUpdate has no effect.
+    // 18. A quiet update check: only a newer version is announced (and
+    //     nothing is sent when no update service is configured).
+    if (settings->CheckUpdate)
+        window->checkUpdates(false);
 
     // 19.
     const int result = app->exec();

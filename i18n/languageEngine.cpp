@@ -1,15 +1,12 @@
 #include "languageEngine.h"
 
+#include "BuildInfo.h"
 #include "DataPaths.h"
 #include "Settings.h"
 
 #include <QDir>
 #include <QFile>
 #include <QXmlStreamReader>
-
-#ifndef QUARVEL_VERSION
-#define QUARVEL_VERSION "4.1.1"
-#endif
 
 namespace {
 const QString kVersion = QStringLiteral("version");
@@ -103,7 +100,7 @@ bool languageEngine::readVersion(QXmlStreamReader* reader, QString* displayName,
                 reader->readElementText(QXmlStreamReader::IncludeChildElements).trimmed();
             if (displayBeforeCompatible)
                 *displayBeforeCompatible = haveName;
-            return !reader->hasError() && compatible == programVersion().left(3);
+            return !reader->hasError() && compatible == QLatin1String(QUARVEL_VERSION_COMPAT);
         }
     }
     return false;

@@ -1,6 +1,7 @@
 #include "ExportDialog.h"
 #include "ui_ExportDialog.h"
 
+#include "ExportWriter.h"
 #include "languageEngine.h"
 
 #include <QAbstractItemModel>
@@ -8,73 +9,7 @@
 #include <QFileDialog>
 #include <QListWidgetItem>
 #include <QLocale>
-#include <QMessageBox>
-#include <QSaveFile>
-#include <QTextCodec>
 #include <QTextStream>
-
-namespace {
-
-QString xmlEscaped(const QString& value)
-{
-    QString out;
-    out.reserve(value.size() + 16);
-    for (const QChar ch : value) {
-        const ushort u = ch.unicode();
-        if (u == '&')
-            out += QLatin1String("&amp;");
-        else if (u == '<')
-            out += QLatin1String("&lt;");
-        else if (u == '>')
-            out += QLatin1String("&gt;");
-        else if ((u < 0x20 && u != '\t' && u != '\n' && u != '\r') || u == 0xFFFE || u == 0xFFFF)
-            continue;   // not representable in XML 1.0: left out so that the file stays readable
-        else
-            out += ch;
-    }
-    return out;
-}
-
-QString quoted(const QString& value)
-{
-    return QLatin1Char('"') + value + QLatin1Char('"');
-}
-
-/// Opens `file` for writing in text mode; on failure fills `error`.
-bool openForWriting(QSaveFile& file, QString* error)
-{
-    if (file.fileName().isEmpty()) {
-        if (error)
-            *error = QStringLiteral("No file name");
-        return false;
-    }
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
-    return true;
-}
-
-/// Replaces the target only once everything was written.
-bool finish(QSaveFile& file, QTextStream& out, QString* error)
-{
-    out.flush();
-    if (out.status() != QTextStream::Ok) {
-        file.cancelWriting();
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
-    if (!file.commit()) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
-    return true;
-}
-
-} // namespace
 
 ExportDialog::ExportDialog(QWidget* parent, QStringList captions_, QStringList keys_,
                            QList<QStringList> rows_, QString path_, QString rootName_,
@@ -185,50 +120,52 @@ bool ExportDialog::exportXML()
 
 void ExportDialog::reportWriteError(const QString& error)
 {
-    const QString title = lang ? lang->errors(QStringLiteral("error_str")) : QStringLiteral("Error");
-    auto* box = new QMessageBox(QMessageBox::Warning, title,
-                                QDir::toNativeSeparators(path) + QLatin1Char('\n') + error,
-                                QMessageBox::Ok, this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setObjectName(QStringLiteral("exportErrorBox"));
-    box->open();
+    ExportWriter::showFailure(this, path, error, lang);
 }
+
+namespace {
+
+/// The values of the checked fields, in field order.
+QStringList checkedValues(const QStringList& values, const QList<bool>& checked)
+{
+    QStringList out;
+    for (int i = 0; i < values.size() && i < checked.size(); ++i)
+        if (checked.at(i))
+            out << values.at(i);
+    return out;
+}
+
+bool failed(const ExportWriter& writer, QString* error)
+{
+    if (error)
+        *error = writer.errorString();
+    return false;
+}
+
+} // namespace
 
 bool ExportDialog::writeCSV(const QString& path, const QStringList& captions,
                             const QList<QStringList>& rows, const QList<bool>& checked,
                             QString* error)
 {
-    QSaveFile file(path);
-    if (!openForWriting(file, error))
-        return false;
-    QTextStream out(&file);
-    out.setCodec(QTextCodec::codecForLocale());
-    out.setGenerateByteOrderMark(false);
-
-    auto line = [&](const QStringList& values) {
-        QStringList cells;
-        for (int i = 0; i < values.size() && i < checked.size(); ++i)
-            if (checked.at(i))
-                cells << quoted(values.at(i));
-        out << cells.join(QLatin1Char(';')) << '\n';
-    };
-    line(captions);
+    ExportWriter writer(path);
+    if (!writer.open(true))
+        return failed(writer, error);
+    // The captions are escaped here; the values arrive escaped by the lists.
+    writer.csvLine(checkedValues(captions, checked), true);
     for (const QStringList& row : rows)
-        line(row);
-    return finish(file, out, error);
+        writer.csvLine(checkedValues(row, checked), false);
+    return writer.commit() || failed(writer, error);
 }
 
 bool ExportDialog::writeXML(const QString& path, const QString& rootName, const QStringList& keys,
                             const QList<QStringList>& rows, const QList<bool>& checked,
                             QString* error)
 {
-    QSaveFile file(path);
-    if (!openForWriting(file, error))
-        return false;
-    QTextStream out(&file);
-    out.setCodec("UTF-8");
-    out.setGenerateByteOrderMark(false);
-
+    ExportWriter writer(path);
+    if (!writer.open(false))
+        return failed(writer, error);
+    QTextStream& out = writer.out();
     out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     out << '<' << rootName << ">\n";
     for (const QStringList& row : rows) {
@@ -236,12 +173,12 @@ bool ExportDialog::writeXML(const QString& path, const QString& rootName, const 
         for (int i = 0; i < row.size() && i < keys.size() && i < checked.size(); ++i) {
             if (!checked.at(i))
                 continue;
-            out << "    <" << keys.at(i) << '>' << xmlEscaped(row.at(i)) << "</" << keys.at(i) << ">\n";
+            out << "    <" << keys.at(i) << '>' << ExportWriter::xmlText(row.at(i)) << "</" << keys.at(i) << ">\n";
         }
         out << "  </Query>\n";
     }
     out << "</" << rootName << ">\n";
-    return finish(file, out, error);
+    return writer.commit() || failed(writer, error);
 }
 
 QStringList ExportDialog::collectCaptions(const QAbstractItemModel* view, const QList<ExportField>& fields)

@@ -50,13 +50,15 @@ public:
     /// Check state of every field, in field order.
     QList<bool> checkedFields() const;
 
-    /// CSV: a header line of the checked captions, then one line per row;
-    /// every value in double quotes, joined by ";", system locale encoding.
+    /// CSV: a header line of the checked captions (their double quotes
+    /// doubled), then one line per row with the values as handed over; every
+    /// field in double quotes, joined by ";", system locale encoding.
+    /// Written through ExportWriter (temporary file, then rename).
     static bool writeCSV(const QString& path, const QStringList& captions,
                          const QList<QStringList>& rows, const QList<bool>& checked,
                          QString* error = nullptr);
     /// XML (UTF-8): <root>, one <Query> per row with one element per checked
-    /// field; &, < and > written as entities.
+    /// field; values as ExportWriter::xmlText() writes them.
     static bool writeXML(const QString& path, const QString& rootName, const QStringList& keys,
                          const QList<QStringList>& rows, const QList<bool>& checked,
                          QString* error = nullptr);

@@ -3,7 +3,7 @@
 #include "ui_StatisticsPage.h"
 
 #include "ArchiveWidget.h"
-
+#include "BuildInfo.h"
 #include "CodeEditor.h"
 #include "FlowModel.h"
 #include "FlowPage.h"
@@ -30,6 +30,7 @@
 #include <QDesktopWidget>
 #include <QLocale>
 #include <QMessageBox>
+#include <QNetworkAccessManager>
 #include <QScreen>
 #include <QSortFilterProxyModel>
 #include <QStandardItemModel>
@@ -41,7 +42,7 @@ MngrSessions* MainWindow::_mngr = nullptr;
 QClipboard* MainWindow::_clipboard = nullptr;
 MainWindow* MainWindow::_singleton = nullptr;
 QSqlDatabase MainWindow::_db;
-QString MainWindow::_version = QStringLiteral("4.1.1");
+QString MainWindow::_version = QStringLiteral(QUARVEL_VERSION);
 
 MainWindow::MainWindow(languageEngine* le, StyleEngine* se, Settings* settings, MngrSessions* mngr,
                        QClipboard* clipboard, QWidget* parent)
@@ -77,6 +78,7 @@ MainWindow::MainWindow(languageEngine* le, StyleEngine* se, Settings* settings, 
     connect(ui->tableSessions, &QTableView::doubleClicked, this, &MainWindow::openTabSession);
     connect(ui->tabWidget, &TabWidget::tabClose, this, &MainWindow::tabSessionClose);
     connect(ui->saveBtn, &QPushButton::clicked, this, &MainWindow::onClickSaveBtn);
+    setupUpdateCheck();
 
     createGraphics();
     createTables();
@@ -97,6 +99,8 @@ MainWindow::~MainWindow()
 {
     graphTimer.stop();
     closeSavedSessions();
+    // Replies still in flight are dropped with the window, never evaluated.
+    network->disconnect(this);
     if (_mngr)
         _mngr->highlighter = [](const QString& text) { return text.toHtmlEscaped(); };
     delete ui;

@@ -17,6 +17,8 @@ class FlowPage;
 class MngrSessions;
 class PlotterMoved;
 class QModelIndex;
+class QNetworkAccessManager;
+class QNetworkReply;
 class QSortFilterProxyModel;
 class QStandardItemModel;
 class SessionsPage;
@@ -51,7 +53,7 @@ public:
     static MainWindow* _singleton;
     /// The session archive's connection.
     static QSqlDatabase _db;
-    /// Application version, "4.1.1".
+    /// Application version: the project version of the build ("4.1.1").
     static QString _version;
     /// Word size reported by the update check.
     static const int _bits = 32;
@@ -87,6 +89,9 @@ public:
     quint32 errorConnections = 0;
     quint32 errorQueries = 0;
 
+    /// How long an update check waits for its whole reply, in ms.
+    int updateTimeoutMs = 10000;
+
 signals:
     void startBtnPress();
     void stopBtnPress();
@@ -118,6 +123,13 @@ public slots:
     void onServerStateChanged(bool state);
     /// Opens the sessions selected in the archive list `table` in tabs.
     void openTabSavedSession(QTableView* table);
+    /// Asks the update service for a newer version (nothing is sent when the
+    /// build and the environment name no service). A newer version is offered
+    /// with its download page; failures and "up to date" are reported only
+    /// once the user has asked (`response` true) in this run.
+    void checkUpdates(bool response);
+    /// The check the user asks for: checkUpdates(true).
+    void checkUpdates();
 
 private slots:
     void changeLanguage();
@@ -125,6 +137,10 @@ private slots:
     /// Profiler graphs: sessions, statements and Kb per second (every second).
     void updateProfilerGraphs();
     void showProxyError(QString title, QString text);
+    /// Runs the About box; its update button starts an asked check.
+    void onClickHelpBtn();
+    /// Evaluates and frees one reply of the update service.
+    void checkVersion(QNetworkReply* reply);
 
     // Sessions page.
     void onClickClearSessionsBtn();
@@ -173,6 +189,8 @@ private:
     void closeSavedSessions();
     /// New sessions are numbered above every saved one.
     void followArchiveIds();
+    /// The update check's network manager and the About button.
+    void setupUpdateCheck();
 
     Ui::MainWindow* ui;
     bool capturing = false;
@@ -197,4 +215,8 @@ private:
     /// The archive file and its tab while that is open.
     ArchiveStore* archive = nullptr;
     ArchiveWidget* archiveWidget = nullptr;
+    /// Sends the update checks; its replies arrive in checkVersion().
+    QNetworkAccessManager* network = nullptr;
+    /// Set by an update check the user asked for; never cleared.
+    bool announceUpdateResult = false;
 };

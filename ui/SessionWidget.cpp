@@ -12,10 +12,11 @@
 #include "TableQueryDelegate.h"
 #include "TableStatusDelegate.h"
 #include "TextHelpers.h"
+#include "TwinGroups.h"
+#include "TwinWidget.h"
 #include "WidgetEnv.h"
 #include "languageEngine.h"
 
-#include <QHash>
 #include <QHeaderView>
 #include <QIcon>
 #include <QLocale>
@@ -569,21 +570,15 @@ void SessionWidget::on_btnExplay_clicked()
 
 int SessionWidget::twinCount(const SessionData* data)
 {
-    if (!data)
-        return 0;
-    QHash<QString, int> seen;
-    int twins = 0;
-    for (const Query* q : data->queries) {
-        if (++seen[q->text] == 2)
-            ++twins;
-    }
-    return twins;
+    return data ? TwinGroups::repeated(TwinGroups::group(data->queries)).size() : 0;
 }
 
 void SessionWidget::openTwin()
 {
-    if (twinCount(sessionData) > 0)
-        emit twinRequested(sessionData);
+    TwinWidget twin(sessionData, text(QStringLiteral("title_str")), text(QStringLiteral("sql_col")),
+                    text(QStringLiteral("replays_col")), text(QStringLiteral("rows_col")), this);
+    if (twin.count() > 0)
+        twin.exec();
     else
         QMessageBox::information(this, text(QStringLiteral("twin_btn")), text(QStringLiteral("not_found")),
                                  QMessageBox::Ok);

@@ -92,8 +92,6 @@ signals:
     /// Asks for an SQL editor tab with `query` in database `dbName`;
     /// command 1 executes it, 2 explains it.
     void sqlTabRequested(QString query, int command, QString dbName);
-    /// The session has repeated statements to show in the twin view.
-    void twinRequested(SessionData* data);
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -2,6 +2,7 @@
 // Prints one line per captured statement on standard output and a summary
 // when stopped by SIGINT or SIGTERM; with --archive it saves every session
 // into the archive file when the session ends.
+#include "BuildInfo.h"
 #include "ProcessTuning.h"
 #include "ArchiveFormat.h"
 #include "ArchiveStore.h"
@@ -84,7 +85,7 @@ int main(int argc, char* argv[])
     // The same settings.ini as the desktop program.
     QCoreApplication::setOrganizationName(QStringLiteral("Tessam"));
     QCoreApplication::setApplicationName(QStringLiteral("Quarvel"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("4.1.1"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUARVEL_VERSION));
 
     CaptureOptions options;
     QString optionError;

@@ -20,7 +20,22 @@ DataViewerWidget::DataViewerWidget(QString text, QWidget* parent, languageEngine
         setWindowTitle(lang->session(QStringLiteral("data_title")));
         ui->btnCopy->setToolTip(lang->session(QStringLiteral("copy_to_clipboard")));
     }
+    // Wrapping at word boundaries takes time quadratic in the length of a
+    // word (a megabyte of hex digits took minutes); a value with a very long
+    // word wraps anywhere instead, which is linear.
+    if (longestWord(text) > longWord)
+        ui->dataViewer->setWordWrapMode(QTextOption::WrapAnywhere);
     ui->dataViewer->setPlainText(text);
+}
+
+int DataViewerWidget::longestWord(const QString& text)
+{
+    int longest = 0, run = 0;
+    for (const QChar c : text) {
+        run = c.isSpace() ? 0 : run + 1;
+        longest = qMax(longest, run);
+    }
+    return longest;
 }
 
 DataViewerWidget::~DataViewerWidget()

@@ -22,6 +22,12 @@ public:
     /// The value shown.
     QString text() const;
 
+    /// Characters without white space beyond which the value wraps anywhere
+    /// instead of at word boundaries.
+    static const int longWord = 1000;
+    /// Length of the longest run of characters without white space.
+    static int longestWord(const QString& text);
+
 public slots:
     /// Puts the value on the system clipboard (clipboard mode).
     void on_btnCopy_clicked();

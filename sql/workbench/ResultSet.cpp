@@ -20,7 +20,17 @@ QString ResultSet::text(int row, int column) const
 {
     if (isNull(row, column))
         return nullText();
-    return rows.at(row).at(column).toString();
+    return valueText(rows.at(row).at(column));
+}
+
+QString ResultSet::valueText(const QVariant& value)
+{
+    if (value.userType() == QMetaType::QByteArray)
+    {
+        const QByteArray bytes = value.toByteArray();
+        return QString::fromUtf8(bytes.constData(), bytes.size());
+    }
+    return value.toString();
 }
 
 QString ResultSet::nullText()

@@ -37,18 +37,24 @@ struct ResultSet
     int columnCount() const { return columns.size(); }
     /// Whether the value at (row, column) is SQL NULL.
     bool isNull(int row, int column) const;
-    /// The value as text: "(null)" for NULL, otherwise QVariant::toString().
+    /// The value as text: "(null)" for NULL, otherwise valueText().
     QString text(int row, int column) const;
+    /// A stored value as text: QVariant::toString(), except that bytes
+    /// (binary columns) are read as UTF-8 over their whole length, zero bytes
+    /// included (QVariant stops at the first zero byte). [thread-safe]
+    static QString valueText(const QVariant& value);
     /// The text shown for SQL NULL: "(null)".
     static QString nullText();
-    /// The row count the status line shows: the driver's count, or 0 when
-    /// it reports none.
-    int shownRowCount() const { return reportedSize < 0 ? 0 : reportedSize; }
+    /// The row count the status line shows: the driver's count; when it
+    /// reports none (SQLite, a forward-only query), the rows read.
+    int shownRowCount() const { return reportedSize < 0 ? rows.size() : reportedSize; }
 };
 
 Q_DECLARE_METATYPE(ResultSet)
 
 /// Reads every row of `query`, which has just been executed and stands
 /// before its first row, into a ResultSet with `ms` as its time. Must be
-/// called in the thread that owns the query's connection.
+/// called in the thread that owns the query's connection. DECIMAL values keep
+/// the server's text (all digits) only when the query was executed with
+/// QSql::HighPrecision; the default policy turns them into doubles.
 ResultSet readResultSet(QSqlQuery& query, double ms);

@@ -186,6 +186,9 @@ void TestFilterExport::csvAndXmlFiles()
     // Writing again replaces the file instead of appending.
     QVERIFY(ExportDialog::writeCSV(csv, {"Number", "Statement", "Rows"}, rows.mid(1), {false, false, true}));
     QCOMPARE(readAll(csv), QByteArray("\"Rows\"\n\"0\"\n"));
+    // A caption holding a double quote keeps the file readable.
+    QVERIFY(ExportDialog::writeCSV(csv, {"Say \"so\""}, {{"1"}}, {true}));
+    QCOMPARE(readAll(csv), QByteArray("\"Say \"\"so\"\"\"\n\"1\"\n"));
 
     const QString xml = dir.filePath("s.xml");
     const QList<QStringList> xmlRows = {{"1", QString::fromUtf8("SELECT a<b && c>d FROM \"\"t\"\" WHERE n='Müller'"), "3"},
@@ -194,7 +197,7 @@ void TestFilterExport::csvAndXmlFiles()
     QCOMPARE(readAll(xml), QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Session>\n"
                                       "  <Query>\n    <Number>1</Number>\n    <Sql_query>SELECT a&lt;b &amp;&amp; "
                                       "c&gt;d FROM \"\"t\"\" WHERE n='M\xC3\xBCller'</Sql_query>\n  </Query>\n"
-                                      "  <Query>\n    <Number>2</Number>\n    <Sql_query>SELECT 'x'</Sql_query>\n"
+                                      "  <Query>\n    <Number>2</Number>\n    <Sql_query>SELECT '\xE2\x90\x81x'</Sql_query>\n"
                                       "  </Query>\n</Session>\n"));
 }
 

@@ -6,6 +6,7 @@
 #include "SessionWidget.h"
 #include "Settings.h"
 #include "SortFilterProxyModel.h"
+#include "TwinWidget.h"
 #include "languageEngine.h"
 
 #include <QtTest>
@@ -123,6 +124,7 @@ private slots:
     void selectionFollowsNewestAndGraph();
     void filterButton();
     void exportAndRequests();
+    void twinButton();
 
 private:
     QScopedPointer<Settings> settings;
@@ -408,6 +410,32 @@ void TestSessionWidget::exportAndRequests()
     QCOMPARE(SessionWidget::twinCount(&twins), 0);
     record(&twins, {stmt("SELECT 1", 1), stmt("SELECT 2", 1), stmt("SELECT 1", 1)});
     QCOMPARE(SessionWidget::twinCount(&twins), 2);
+}
+
+void TestSessionWidget::twinButton()
+{
+    // Repeated statements open the dialog; none, the information box.
+    View twins(lang.data(), {stmt("SELECT 1", 1), stmt("SELECT 2", 1), stmt("SELECT 1", 1)});
+    twins.data.id = 42;
+    QString title;
+    int rows = -1;
+    onModal<TwinWidget>([&](TwinWidget* d) {
+        title = d->windowTitle();
+        rows = d->count();
+        d->reject();
+    });
+    twins.button("btnTwin")->click();
+    QCOMPARE(title, lang->session("title_str") + " 0000042");
+    QCOMPARE(rows, 1);
+
+    View none(lang.data(), kFirst);
+    QString message;
+    onModal<QMessageBox>([&](QMessageBox* box) {
+        message = box->windowTitle() + "|" + box->text();
+        box->accept();
+    });
+    none.button("btnTwin")->click();
+    QCOMPARE(message, lang->session("twin_btn") + "|" + lang->session("not_found"));
 }
 
 QTEST_MAIN(TestSessionWidget)

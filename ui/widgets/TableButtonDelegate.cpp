@@ -23,7 +23,27 @@ void TableButtonDelegate::setTextColor(QColor color)
 
 bool TableButtonDelegate::textOverflows(const QString& text, const QFont& font, int cellWidth)
 {
+    // Every visible character is at least a pixel wide: a text with more
+    // characters than the cell has pixels overflows without being measured
+    // (a value of a megabyte is never laid out on a paint).
+    if (text.size() > qMax(0, cellWidth))
+        return true;
     return QFontMetrics(font).horizontalAdvance(text) >= cellWidth - 5;
+}
+
+QString TableButtonDelegate::shownText(const QString& text, const QFont& font, int cellWidth)
+{
+    if (!textOverflows(text, font, cellWidth))
+        return text;
+    // Cut the text where the button starts, without an ellipsis: the button
+    // says that there is more. Only as many characters as could fit are laid out.
+    const int room = qMax(0, cellWidth - 20);
+    QString cut = QFontMetrics(font).elidedText(text.left(room + 1), Qt::ElideRight, room);
+    if (cut.endsWith(QChar(0x2026)))
+        cut.chop(1);
+    else if (cut.endsWith(QLatin1String("...")))
+        cut.chop(3);
+    return cut;
 }
 
 QRect TableButtonDelegate::buttonRect(const QRect& cell)
@@ -47,23 +67,13 @@ void TableButtonDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
 {
     QStyleOptionViewItem opt = setOptions(index, option);
     const QRect cell = option.rect;
-    QString text = index.data(Qt::DisplayRole).toString();
-
-    const bool showButton = textOverflows(text, opt.font, cell.width());
-    if (showButton) {
-        // Cut the text where the button starts, without an ellipsis: the
-        // button says that there is more.
-        text = QFontMetrics(opt.font).elidedText(text, Qt::ElideRight, qMax(0, cell.width() - 20));
-        if (text.endsWith(QChar(0x2026)))
-            text.chop(1);
-        else if (text.endsWith(QLatin1String("...")))
-            text.chop(3);
-    }
+    const QString full = index.data(Qt::DisplayRole).toString();
+    const bool showButton = textOverflows(full, opt.font, cell.width());
+    const QString text = showButton ? shownText(full, opt.font, cell.width()) : full;
 
     QColor color;
     if (textColor.isValid())
         color = textColor;
-    const QString full = index.data(Qt::DisplayRole).toString();
     if (nullColoring && full == QLatin1String("(null)"))
         color = WidgetEnv::color(&StyleEngine::sqlsTab, QStringLiteral("data_null_txt_clr"), QStringLiteral("#8cc7c3"));
     if (index.column() == upperCaseColumn && !full.isEmpty() && full.at(0).isUpper())

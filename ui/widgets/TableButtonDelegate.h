@@ -36,8 +36,13 @@ public:
     /// Width in pixels of the bar for `value` in a cell `cellWidth` wide.
     int barWidth(double value, int cellWidth) const;
     /// Whether `text` overflows a cell `cellWidth` wide in `font` (then the
-    /// cell shows the "..." button).
+    /// cell shows the "..." button). A text with more characters than the
+    /// cell has pixels overflows without being measured.
     static bool textOverflows(const QString& text, const QFont& font, int cellWidth);
+    /// What a cell `cellWidth` wide draws of `text`: the text itself when it
+    /// fits, else its start up to the button; at most `cellWidth` characters
+    /// of `text` are laid out.
+    static QString shownText(const QString& text, const QFont& font, int cellWidth);
     /// The rightmost 20 pixels of `cell`, where the button sits.
     static QRect buttonRect(const QRect& cell);
 

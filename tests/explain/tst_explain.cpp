@@ -1,0 +1,303 @@
+// The EXPLAIN table (warning colours, tool tips, icons, Extra lines) on the
+// real server and on the twelve-column shape, and the JSON plan tree.
+#include "ResponseExplainWidget.h"
+#include "ResponseVExplainWidget.h"
+#include "Settings.h"
+#include "TableButtonDelegate.h"
+#include "TableWarningDelegate.h"
+#include "TestDb.h"
+#include "TextHelpers.h"
+#include "WidgetEnv.h"
+#include "languageEngine.h"
+
+#include <QtSql>
+#include <QtTest>
+#include <QtWidgets>
+
+using W = TableWarningDelegate;
+#define REQUIRE_SERVER()                                                     \
+    if (!server.isOpen())                                                    \
+    QSKIP("the MariaDB test server fixture is not running")
+Q_DECLARE_METATYPE(W::Warning)
+
+namespace {
+
+const QColor kWarningColor("#fde9d9");
+
+/// Column index by field name, -1 when absent.
+int col(QTableWidget* t, const QString& name)
+{
+    for (int c = 0; c < t->columnCount(); ++c) {
+        if (t->horizontalHeaderItem(c)->text().compare(name, Qt::CaseInsensitive) == 0)
+            return c;
+    }
+    return -1;
+}
+
+/// Dominant colour of the 16x16 icon square at `at` in `image`: 'r' red, 'y' yellow, '-' neither.
+char iconColour(const QImage& image, const QPoint& at)
+{
+    int red = 0, yellow = 0;
+    for (int y = 0; y < 16; ++y) {
+        for (int x = 0; x < 16; ++x) {
+            const QColor c = image.pixelColor(at + QPoint(x, y));
+            if (c.red() > 180 && c.green() < 120 && c.blue() < 120)
+                ++red;
+            else if (c.red() > 200 && c.green() > 150 && c.blue() < 110)
+                ++yellow;
+        }
+    }
+    return red > 20 && red > yellow ? 'r' : yellow > 20 ? 'y' : '-';
+}
+
+/// Every item text of the plan tree, depth-first.
+QStringList treeTexts(const ResponseVExplainWidget& w)
+{
+    QStringList texts;
+    for (QTreeWidgetItemIterator it(w.tree()); *it; ++it)
+        texts << (*it)->text(0);
+    return texts;
+}
+
+/// Hands `lang` to the widgets that find it through WidgetEnv, for one scope.
+struct WidgetEnvLanguage
+{
+    explicit WidgetEnvLanguage(languageEngine* lang) { WidgetEnv::setLanguage(lang); }
+    ~WidgetEnvLanguage() { WidgetEnv::setLanguage(nullptr); }
+};
+
+} // namespace
+
+class TestExplain : public QObject
+{
+    Q_OBJECT
+
+    QScopedPointer<Settings> settings;
+    QScopedPointer<languageEngine> lang;
+    TestDb db;
+    QSqlDatabase server;
+
+    /// The widget over `sql` run on `conn`.
+    ResponseExplainWidget* explain(QSqlDatabase conn, const QString& sql)
+    {
+        QSqlQuery q(conn);
+        if (!q.exec(sql))
+            qWarning() << q.lastError().text();
+        return new ResponseExplainWidget(readResultSet(q, 1.0), nullptr, lang.data());
+    }
+
+    /// Every cell of row `r`: the warning background and language tool tip
+    /// exactly in the columns of `warned` (field name -> key), the text's own
+    /// tool tip elsewhere; the delegate agrees cell by cell.
+    void checkRow(QTableWidget* t, int r, const QMap<QString, QString>& warned)
+    {
+        for (int c = 0; c < t->columnCount(); ++c) {
+            const QString name = t->horizontalHeaderItem(c)->text();
+            const QTableWidgetItem* item = t->item(r, c);
+            const QString key = warned.value(name);
+            QCOMPARE(item->background().color() == kWarningColor, !key.isEmpty());
+            QCOMPARE(item->toolTip(), key.isEmpty() ? TextHelpers::toTooltipStr(item->text()) : lang->sql(key));
+            const bool warnedType = name == "type" && !key.isEmpty();
+            const W::Warning expected = key.isEmpty() ? W::NoWarning
+                                        : warnedType && item->text().toLower() == "index" ? W::Caution
+                                                                                           : W::Serious;
+            QCOMPARE(W::warning(t->model()->index(r, c)), expected);
+        }
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QCoreApplication::setOrganizationName("Tessam");
+        QCoreApplication::setApplicationName("Quarvel");
+        settings.reset(new Settings);
+        lang.reset(new languageEngine(settings.data()));
+        QVERIFY(lang->loadLanguage("english"));
+        db = TestDb::load();
+        if (!db.valid)
+            return;
+        server = QSqlDatabase::addDatabase("QMYSQL", "server");
+        server.setHostName(db.host);
+        server.setPort(db.port);
+        server.setDatabaseName(db.database);
+        QVERIFY2(server.open(db.user, db.password), qPrintable(server.lastError().text()));
+        QSqlQuery q(server);
+        for (const char* sql :
+             {"CREATE OR REPLACE TABLE ex_scan (id INT PRIMARY KEY, a INT, b INT, c VARCHAR(20), KEY ka(a), KEY kb(b))",
+              "INSERT INTO ex_scan SELECT seq, seq % 10, seq % 7, CONCAT('v', seq % 50) FROM seq_1_to_1000",
+              "CREATE OR REPLACE TABLE ex_other (id INT PRIMARY KEY, name VARCHAR(20))",
+              "INSERT INTO ex_other SELECT seq, CONCAT('n', seq) FROM seq_0_to_9",
+              "ANALYZE TABLE ex_scan, ex_other"})
+            QVERIFY2(q.exec(sql), qPrintable(q.lastError().text()));
+    }
+
+    void rules_data()
+    {
+        QTest::addColumn<QString>("column");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<W::Warning>("warning");
+        QTest::addColumn<QString>("tip");
+        // Beyond the shapes below: letter case, near misses, unreadable rows.
+        QTest::newRow("type all, any case") << "Type" << "aLl" << W::Serious << "explain_type_all";
+        QTest::newRow("type index_merge") << "type" << "index_merge" << W::NoWarning << "";
+        QTest::newRow("key NULL as text") << "key" << "NULL" << W::Serious << "explain_key_null";
+        QTest::newRow("rows unreadable") << "rows" << "many" << W::NoWarning << "";
+        QTest::newRow("other column") << "ref" << "ALL" << W::NoWarning << "";
+    }
+
+    void rules()
+    {
+        QFETCH(QString, column);
+        QFETCH(QString, text);
+        QFETCH(W::Warning, warning);
+        QFETCH(QString, tip);
+        QCOMPARE(W::warning(W::columnOf(column), text), warning);
+        QCOMPARE(W::toolTipKey(W::columnOf(column), text), tip);
+    }
+
+    void extraParts()
+    {
+        const QStringList parts = W::extraParts("Using where; using TEMPORARY;Using filesort;");
+        QCOMPARE(parts, (QStringList{"Using where", "using TEMPORARY", "Using filesort", ""}));
+        QList<W::Warning> icons;
+        for (const QString& p : parts)
+            icons << W::extraPartWarning(p);
+        QCOMPARE(icons, (QList<W::Warning>{W::NoWarning, W::Caution, W::Serious, W::NoWarning}));
+    }
+
+    // MariaDB's ten columns, from the real server.
+    void tableScanOnServer()
+    {
+        REQUIRE_SERVER();
+        QScopedPointer<ResponseExplainWidget> w(explain(server, "EXPLAIN SELECT * FROM ex_scan WHERE c = 'v1'"));
+        QTableWidget* t = w->table();
+        QCOMPARE(t->columnCount(), 10);
+        QCOMPARE(t->rowCount(), 1);
+        QCOMPARE(t->item(0, col(t, "type"))->text(), QString("ALL"));
+        checkRow(t, 0, {{"type", "explain_type_all"}, {"key", "explain_key_null"}, {"rows", "explain_rows_100"}});
+        // Delegates by column: warnings, the "..." button, the table's own.
+        for (const char* name : {"type", "key", "rows", "Extra"})
+            QVERIFY(qobject_cast<W*>(t->itemDelegateForColumn(col(t, name))));
+        for (const char* name : {"id", "select_type", "table", "key_len", "ref"})
+            QVERIFY(qobject_cast<TableButtonDelegate*>(t->itemDelegateForColumn(col(t, name))));
+        QVERIFY(!t->itemDelegateForColumn(col(t, "possible_keys")));
+    }
+
+    void extraAndKeysOnServer()
+    {
+        REQUIRE_SERVER();
+        QScopedPointer<ResponseExplainWidget> w(
+            explain(server, "EXPLAIN SELECT c, MAX(a) FROM ex_scan WHERE b > 3 GROUP BY c ORDER BY MAX(a)"));
+        QTableWidget* t = w->table();
+        const int extra = col(t, "Extra");
+        QCOMPARE(t->item(0, extra)->text(), QString("Using where; Using temporary; Using filesort"));
+        w->resize(900, 200);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.data()));
+        QCOMPARE(t->rowHeight(0), 57);
+
+        // Drawn: a yellow icon before the second line, a red one before the third,
+        // a red one in the type cell, the warning colour behind the type text.
+        const QImage image = t->viewport()->grab().toImage();
+        const QRect extraCell = t->visualRect(t->model()->index(0, extra));
+        QCOMPARE(iconColour(image, extraCell.topLeft() + QPoint(2, 1)), '-');
+        QCOMPARE(iconColour(image, extraCell.topLeft() + QPoint(2, 20)), 'y');
+        QCOMPARE(iconColour(image, extraCell.topLeft() + QPoint(2, 39)), 'r');
+        const QRect type = t->visualRect(t->model()->index(0, col(t, "type")));
+        QCOMPARE(iconColour(image, QPoint(type.left() + 2, type.top() + (type.bottom() - type.top() - 15) / 2)), 'r');
+        QCOMPARE(image.pixelColor(type.right() - 2, type.bottom() - 2), kWarningColor);
+
+        // Two possible keys, one per line.
+        w.reset(explain(server, "EXPLAIN SELECT * FROM ex_scan WHERE a = 1 AND b = 2"));
+        QCOMPARE(w->table()->item(0, col(w->table(), "possible_keys"))->text(), QString("ka,\nkb"));
+    }
+
+    // The twelve columns of other servers, without such a server: the rules
+    // must follow the names, not the positions.
+    void twelveColumnShape()
+    {
+        QSqlDatabase lite = QSqlDatabase::addDatabase("QSQLITE", "lite");
+        lite.setDatabaseName(":memory:");
+        QVERIFY(lite.open());
+        QSqlQuery q(lite);
+        QVERIFY(q.exec("CREATE TABLE plan (id INTEGER, select_type TEXT, \"table\" TEXT, partitions TEXT, type TEXT, "
+                       "possible_keys TEXT, \"key\" TEXT, key_len TEXT, ref TEXT, \"rows\" INTEGER, filtered REAL, "
+                       "Extra TEXT)"));
+        QVERIFY(q.exec("INSERT INTO plan VALUES "
+                       "(1, 'SIMPLE', 't1', 'p0', 'ALL', 'ka,kb', NULL, NULL, 'const', 5000, 10.0, "
+                       "'Using where; Using temporary; Using filesort'),"
+                       "(1, 'SIMPLE', 't2', NULL, 'index', NULL, '', '4', NULL, 100, 100.0, 'Using index'),"
+                       "(2, 'SIMPLE', 't3', NULL, 'ref', 'PRIMARY', 'PRIMARY', '4', 't1.id', 101, 50.0, NULL)"));
+        QVERIFY(q.exec("SELECT * FROM plan"));
+        WidgetEnvLanguage useLang(lang.data());
+        ResponseExplainWidget w(&q, nullptr);
+        QTableWidget* t = w.table();
+        QCOMPARE(t->columnCount(), 12);
+        QCOMPARE(t->rowCount(), 3);
+        checkRow(t, 0, {{"type", "explain_type_all"}, {"key", "explain_key_null"}, {"rows", "explain_rows_100"}});
+        checkRow(t, 1, {{"type", "explain_type_index"}, {"key", "explain_key_null"}});
+        checkRow(t, 2, {{"rows", "explain_rows_100"}});
+        QCOMPARE(t->item(0, col(t, "possible_keys"))->text(), QString("ka,\nkb"));
+        for (const char* name : {"partitions", "filtered", "ref"})
+            QVERIFY(qobject_cast<TableButtonDelegate*>(t->itemDelegateForColumn(col(t, name))));
+        for (const char* name : {"type", "key", "rows", "Extra"})
+            QVERIFY(qobject_cast<W*>(t->itemDelegateForColumn(col(t, name))));
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QCOMPARE(t->rowHeight(0), 57);
+
+        // A language change rewrites the warning tool tips, and only those.
+        const QString typeTip = t->item(0, col(t, "type"))->toolTip();
+        lang->changeLanguage("german");
+        QVERIFY(lang->sql("explain_type_all") != typeTip);
+        checkRow(t, 0, {{"type", "explain_type_all"}, {"key", "explain_key_null"}, {"rows", "explain_rows_100"}});
+        lang->changeLanguage("english");
+        QCOMPARE(t->item(0, col(t, "type"))->toolTip(), typeTip);
+        lite.close();
+    }
+
+    void jsonTree_data()
+    {
+        QTest::addColumn<QString>("json");
+        QTest::addColumn<QStringList>("expected"); // item texts, depth-first
+        QTest::newRow("two-table join") << R"({"query_block": {"select_id": 1, "nested_loop": [
+            {"table": {"table_name": "o", "access_type": "ALL", "rows": 10}},
+            {"table": {"table_name": "s", "access_type": "ref", "possible_keys": ["ka"]}}]}})"
+            << QStringList{"query_block", "nested_loop", "1", "table", "access_type: ALL", "rows: 10",
+                           "table_name: o", "2", "table", "access_type: ref", "possible_keys", "1: ka",
+                           "table_name: s", "select_id: 1"};
+        QTest::newRow("numbers and scalars") << R"({"cost": 1.2, "big": 1e20, "r": 1000000, "f": 0.5,
+            "t": true, "n": null, "e": {}, "a": []})"
+            << QStringList{"a: ", "big: 100000000000000000000", "cost: 1.2", "e: ", "f: 0.5", "n: null",
+                           "r: 1000000", "t: true"};
+        QTest::newRow("not JSON") << "{\"query_block\": " << QStringList{};
+    }
+
+    void jsonTree()
+    {
+        QFETCH(QString, json);
+        QFETCH(QStringList, expected);
+        ResultSet result;
+        result.columns = QStringList{"EXPLAIN"};
+        result.rows = {{QVariant(json)}};
+        ResponseVExplainWidget w(result, nullptr);
+        QCOMPARE(treeTexts(w), expected);
+        QVERIFY(w.tree()->isHeaderHidden());
+        if (!expected.isEmpty())
+            QVERIFY(w.tree()->topLevelItem(0)->isExpanded());
+    }
+
+    void jsonJoinOnServer()
+    {
+        REQUIRE_SERVER();
+        QSqlQuery q(server);
+        QVERIFY(q.exec("EXPLAIN FORMAT=JSON SELECT * FROM ex_scan s JOIN ex_other o ON o.id = s.a WHERE s.c = 'v1'"));
+        ResponseVExplainWidget w(&q, nullptr);
+        const QStringList texts = treeTexts(w);
+        for (const char* leaf : {"table_name: s", "table_name: o", "access_type: ALL", "access_type: ref"})
+            QVERIFY2(texts.contains(leaf), leaf);
+    }
+};
+
+QTEST_MAIN(TestExplain)
+#include "tst_explain.moc"
