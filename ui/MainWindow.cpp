@@ -2,6 +2,7 @@
 #include "ui_MainWindow.h"
 #include "ui_StatisticsPage.h"
 
+#include "ArchiveWidget.h"
 #include "BuildInfo.h"
 #include "CodeEditor.h"
 #include "FlowModel.h"
@@ -76,10 +77,12 @@ MainWindow::MainWindow(languageEngine* le, StyleEngine* se, Settings* settings, 
     connect(ui->openTabSBtn, &QPushButton::clicked, this, &MainWindow::openTabSession);
     connect(ui->tableSessions, &QTableView::doubleClicked, this, &MainWindow::openTabSession);
     connect(ui->tabWidget, &TabWidget::tabClose, this, &MainWindow::tabSessionClose);
+    connect(ui->saveBtn, &QPushButton::clicked, this, &MainWindow::onClickSaveBtn);
     setupUpdateCheck();
 
     createGraphics();
     createTables();
+    loadSavedSessions();
     settingsUpdate();
     changeLanguage();
 
@@ -95,6 +98,7 @@ MainWindow::MainWindow(languageEngine* le, StyleEngine* se, Settings* settings, 
 MainWindow::~MainWindow()
 {
     graphTimer.stop();
+    closeSavedSessions();
     // Replies still in flight are dropped with the window, never evaluated.
     network->disconnect(this);
     if (_mngr)
@@ -366,6 +370,8 @@ void MainWindow::openTabSession()
 void MainWindow::setHighlightSession(ulong id, bool on)
 {
     sessionList->setHighlightSession(id, on);
+    if (archiveWidget)
+        archiveWidget->setHighlighted(id, on);
 }
 
 void MainWindow::deleteTabsSessions()
@@ -383,11 +389,6 @@ void MainWindow::tabSessionClose(QString id)
 void MainWindow::on_tableSessions_selectionChanged()
 {
     sessionList->selectionChanged();
-}
-
-void MainWindow::on_btnCompareSessions_clicked()
-{
-    // Comparing sessions comes with the archive; the button only tracks the selection.
 }
 
 void MainWindow::onClickClearSessionsBtn()
