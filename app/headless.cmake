@@ -10,6 +10,6 @@ target_link_libraries(headless PUBLIC settings Qt5::Core)
 
 if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/headless/main.cpp)
   add_executable(quarvel-capture ${CMAKE_CURRENT_SOURCE_DIR}/headless/main.cpp)
-  target_link_libraries(quarvel-capture PRIVATE headless capture i18n settings Qt5::Core Qt5::Network Qt5::Sql)
+  target_link_libraries(quarvel-capture PRIVATE headless capture archivestore i18n settings Qt5::Core Qt5::Network Qt5::Sql)
   install(TARGETS quarvel-capture RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()

@@ -53,11 +53,12 @@ const QList<LanguageGroupKeys>& languageKeys()
         QStringLiteral("user_col")}},
     {QStringLiteral("archive_view"), {
         QStringLiteral("archive_title"), QStringLiteral("clear_all_btn"),
-        QStringLiteral("comment_btn"), QStringLiteral("comment_col"),
+        QStringLiteral("clear_all_question_str"), QStringLiteral("comment_btn"), QStringLiteral("comment_col"),
         QStringLiteral("compare_btn"), QStringLiteral("datetime_col"), QStringLiteral("db_col"),
         QStringLiteral("delete_btn"), QStringLiteral("elapsed_col"), QStringLiteral("id_col"),
         QStringLiteral("open_tab_btn"), QStringLiteral("queries_col"),
-        QStringLiteral("recieved_col"), QStringLiteral("rows_col"), QStringLiteral("user_col")}},
+        QStringLiteral("recieved_col"), QStringLiteral("refresh_btn"), QStringLiteral("rows_col"),
+        QStringLiteral("user_col")}},
     {QStringLiteral("flow_view"), {
         QStringLiteral("code_query_str"), QStringLiteral("copy_btn"),
         QStringLiteral("explain_btn"), QStringLiteral("export_btn"), QStringLiteral("filter_btn"),
@@ -107,7 +108,9 @@ const QList<LanguageGroupKeys>& languageKeys()
         QStringLiteral("status_rows_str"), QStringLiteral("status_str"),
         QStringLiteral("undo_btn"), QStringLiteral("vexplain_btn"), QStringLiteral("wordwrap_btn")}},
     {QStringLiteral("errors"), {
-        QStringLiteral("error_str"), QStringLiteral("mysql_conn_error"),
+        QStringLiteral("archive_read_error"), QStringLiteral("archive_save_error"),
+        QStringLiteral("archive_write_error"), QStringLiteral("error_str"),
+        QStringLiteral("mysql_conn_error"), QStringLiteral("sess_gone_error"),
         QStringLiteral("sess_run_error"), QStringLiteral("lang_error")}},
     {QStringLiteral("connections_view"), {
         QStringLiteral("cancel_btn"), QStringLiteral("check_status_str"),

@@ -2,6 +2,7 @@
 #include "ui_MainWindow.h"
 #include "ui_StatisticsPage.h"
 
+#include "ArchiveWidget.h"
 #include "BuildInfo.h"
 #include "CodeEditor.h"
 #include "FlowModel.h"
@@ -76,11 +77,13 @@ MainWindow::MainWindow(languageEngine* le, StyleEngine* se, Settings* settings, 
     connect(ui->openTabSBtn, &QPushButton::clicked, this, &MainWindow::openTabSession);
     connect(ui->tableSessions, &QTableView::doubleClicked, this, &MainWindow::openTabSession);
     connect(ui->tabWidget, &TabWidget::tabClose, this, &MainWindow::tabSessionClose);
+    connect(ui->saveBtn, &QPushButton::clicked, this, &MainWindow::onClickSaveBtn);
     setupUpdateCheck();
 
     createGraphics();
     createTables();
     setupSqlTabs();
+    loadSavedSessions();
     settingsUpdate();
     changeLanguage();
 
@@ -97,6 +100,7 @@ MainWindow::~MainWindow()
 {
     graphTimer.stop();
     closeSqlTabs();
+    closeSavedSessions();
     // Replies still in flight are dropped with the window, never evaluated.
     network->disconnect(this);
     if (_mngr)
@@ -363,6 +367,8 @@ void MainWindow::openTabSession()
 void MainWindow::setHighlightSession(ulong id, bool on)
 {
     sessionList->setHighlightSession(id, on);
+    if (archiveWidget)
+        archiveWidget->setHighlighted(id, on);
 }
 
 void MainWindow::deleteTabsSessions()
@@ -380,11 +386,6 @@ void MainWindow::tabSessionClose(QString id)
 void MainWindow::on_tableSessions_selectionChanged()
 {
     sessionList->selectionChanged();
-}
-
-void MainWindow::on_btnCompareSessions_clicked()
-{
-    // Comparing sessions comes with the archive; the button only tracks the selection.
 }
 
 void MainWindow::onClickClearSessionsBtn()

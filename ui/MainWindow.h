@@ -10,6 +10,8 @@
 namespace Ui {
 class MainWindow;
 }
+class ArchiveStore;
+class ArchiveWidget;
 class FlowModel;
 class FlowPage;
 class MngrSessions;
@@ -118,6 +120,8 @@ public slots:
     /// Runs the profiles dialog; an accepted profile restarts capture with it.
     void on_profilesBtn_clicked();
     void onServerStateChanged(bool state);
+    /// Opens the sessions selected in the archive list `table` in tabs.
+    void openTabSavedSession(QTableView* table);
     /// Asks the update service for a newer version (nothing is sent when the
     /// build and the environment name no service). A newer version is offered
     /// with its download page; failures and "up to date" are reported only
@@ -153,6 +157,18 @@ private slots:
     void tabSessionClose(QString id);
     void on_btnCompareSessions_clicked();
 
+    // Session archive (MainWindowArchive.cpp).
+    /// Saves the sessions selected in the session list.
+    void onClickSaveBtn();
+    /// Asks, then deletes every saved session.
+    void onClickClearSavedBtn();
+    /// Deletes the sessions selected in the archive tab.
+    void onClickDeleteBtn();
+    void onClickCommentBtn(QString id, QString comment);
+    void deleteTabArchive();
+    /// Shows the archive tab (read again when it is open already).
+    void on_btnArhive_clicked();
+
     // Flow page and the top-query lists.
     void on_flowTable_doubleClicked(QModelIndex index);
     void on_btnCopy_clicked();
@@ -183,6 +199,11 @@ private:
     /// Closes the SQL tabs, stopping what they run, and waits a bounded time
     /// for their connections to end.
     void closeSqlTabs();
+    /// Opens the archive file (MainWindowArchive.cpp).
+    void loadSavedSessions();
+    void closeSavedSessions();
+    /// New sessions are numbered above every saved one.
+    void followArchiveIds();
     /// The update check's network manager and the About button.
     void setupUpdateCheck();
 
@@ -206,6 +227,9 @@ private:
     /// The session list's model and sorting proxy (owned by the sessions page).
     QStandardItemModel* sessionsModel = nullptr;
     QSortFilterProxyModel* sessionsProxy = nullptr;
+    /// The archive file and its tab while that is open.
+    ArchiveStore* archive = nullptr;
+    ArchiveWidget* archiveWidget = nullptr;
     /// Sends the update checks; its replies arrive in checkVersion().
     QNetworkAccessManager* network = nullptr;
     /// Set by an update check the user asked for; never cleared.

@@ -296,18 +296,66 @@ SessionWidget* SessionsPage::openTab(SessionData* data, uint index, bool paddedT
     return view;
 }
 
-void SessionsPage::openSelected()
+QList<unsigned long> SessionsPage::selectedIds() const
 {
-    QList<int> rows;
+    QList<unsigned long> ids;
     QSet<int> seen;
     for (const QModelIndex& cell : ui->tableSessions->selectionModel()->selectedIndexes()) {
-        if (!seen.contains(cell.row())) {
-            seen.insert(cell.row());
-            rows << cell.row();
-        }
+        if (seen.contains(cell.row()))
+            continue;
+        seen.insert(cell.row());
+        ids << sessionsProxy->index(cell.row(), ColId).data().toString().toULong();
     }
-    for (int viewRow : qAsConst(rows)) {
-        const unsigned long id = sessionsProxy->index(viewRow, ColId).data().toString().toULong();
+    return ids;
+}
+
+void SessionsPage::markSaved(unsigned long id, const QString& archiveId)
+{
+    const int r = rowOf(id);
+    if (r < 0)
+        return;
+    QStandardItem* saved = sessionsModel->item(r, ColSaved);
+    saved->setText(yesNoText.value(0));
+    saved->setData(archiveId, Qt::UserRole);
+}
+
+bool SessionsPage::isSaved(unsigned long id) const
+{
+    const int r = rowOf(id);
+    return r >= 0 && !sessionsModel->item(r, ColSaved)->data(Qt::UserRole).toString().isEmpty();
+}
+
+void SessionsPage::markUnsaved(const QStringList& archiveIds, bool all)
+{
+    for (int r = 0; r < sessionsModel->rowCount(); ++r) {
+        QStandardItem* saved = sessionsModel->item(r, ColSaved);
+        const QString archiveId = saved->data(Qt::UserRole).toString();
+        if (archiveId.isEmpty() || !(all || archiveIds.contains(archiveId)))
+            continue;
+        saved->setText(yesNoText.value(1));
+        saved->setData(QVariant(), Qt::UserRole);
+    }
+}
+
+SessionWidget* SessionsPage::openSavedTab(SessionData* data)
+{
+    if (!data)
+        return nullptr;
+    // No session manager and no connection to its batches: the live session
+    // at some list position is not this one.
+    auto* view = new SessionWidget(lang, data, 0, window);
+    view->ownsSessionData = true;
+    view->updateElapsedStat();
+    connect(view, &SessionWidget::clickedCopy, this, &SessionsPage::copyRequested);
+    view->loadQueries();
+    createTab(view, QString::number(data->id), true);
+    view->setFocus();
+    return view;
+}
+
+void SessionsPage::openSelected()
+{
+    for (const unsigned long id : selectedIds()) {
         const int index = mngr->getSessionIndex(id);
         SessionData* data = index >= 0 ? mngr->getSessionData(uint(index)) : nullptr;
         if (!data || !data->authenticated)

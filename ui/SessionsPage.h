@@ -63,6 +63,19 @@ public:
     /// Opens every selected session (skipping failed logins) or switches to
     /// its tab when one is open.
     void openSelected();
+    /// Session numbers of the selected rows, each once, in selection order.
+    QList<unsigned long> selectedIds() const;
+
+    /// The session's "saved" cell reads "Yes"; `archiveId` is the number it
+    /// was saved under (another program may have taken its own).
+    void markSaved(unsigned long id, const QString& archiveId);
+    bool isSaved(unsigned long id) const;
+    /// Rows saved under these archive ids read "No" again; all rows when
+    /// `all` is set.
+    void markUnsaved(const QStringList& archiveIds, bool all = false);
+    /// A session read back from the archive in a tab of its own: the view
+    /// owns `data` and never takes live statements. Returns the view.
+    SessionWidget* openSavedTab(SessionData* data);
     /// Opens session `data` at list position `index` in a new tab, or
     /// switches to its tab; selects statement `position` when >= 0. Returns
     /// the tab's view (nullptr when the session cannot be opened).

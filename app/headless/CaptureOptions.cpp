@@ -143,6 +143,19 @@ bool CaptureOptions::parse(const QStringList& args, QString* error)
             if (!takeValue(&v))
                 return false;
             password = v;
+        } else if (name == QLatin1String("--archive")) {
+            // The file is optional: a following option is not taken for it.
+            QString v;
+            if (inlineValue) {
+                if (value.isEmpty()) {
+                    *error = QStringLiteral("option --archive= needs a file name");
+                    return false;
+                }
+                v = value;
+            } else if (i + 1 < args.size() && !args.at(i + 1).startsWith(QLatin1Char('-'))) {
+                v = args.at(++i);
+            }
+            archive = v;
         } else if (name == QLatin1String("--socket")) {
             QString v;
             if (!takeValue(&v))
@@ -208,6 +221,9 @@ QString CaptureOptions::helpText()
         "  --socket PATH         open the statistics connection by this local socket\n"
         "  --no-stats            no statistics connection: relay and capture only\n"
         "                        (the server is then not checked at start)\n"
+        "  --archive [FILE]      save every session into the archive when it ends\n"
+        "                        (default: the desktop program's archive, savedSessions\n"
+        "                        beside settings.ini); the window's archive tab opens it\n"
         "  --quiet, -q           print no line per statement or session\n"
         "  --help, -h            show this text\n"
         "  --version             show the program version\n"
@@ -227,8 +243,13 @@ QString CaptureOptions::helpText()
         "summary is printed: sessions, statements, errors, mean duration, and the ten\n"
         "most frequent statements with their count, total and mean duration in ms.\n"
         "\n"
-        "Exit codes: 0 after a clean stop, 1 when the server or the profiler port\n"
-        "cannot be used, 2 for bad options.\n"
+        "With --archive each session is saved when its connection ends (and at the\n"
+        "stop); the summary says how many were saved. A session that cannot be\n"
+        "saved is reported on the error output with the reason.\n"
+        "\n"
+        "Exit codes: 0 after a clean stop, 1 when the server, the profiler port or\n"
+        "the archive cannot be used, 2 for bad options, 3 when a session could not\n"
+        "be saved into the archive.\n"
         "\n"
         "Message texts come from the language files in $QUARVEL_DATA_DIR/languages\n"
         "(default /usr/share/quarvel/languages) when they can be read.\n");

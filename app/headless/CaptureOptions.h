@@ -16,6 +16,9 @@ struct CaptureOptions
     std::optional<quint16> profilerPort; ///< --port N
     std::optional<QString> user;         ///< --user
     std::optional<QString> password;     ///< --password
+    /// --archive [FILE]: save every session into the archive file; an empty
+    /// text for the window's own file.
+    std::optional<QString> archive;
     bool noStats = false;                ///< --no-stats
     bool quiet = false;                  ///< --quiet
     bool allInterfaces = false;          ///< --all-interfaces

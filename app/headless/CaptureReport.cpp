@@ -89,6 +89,11 @@ QString CaptureReport::summary() const
     out += QStringLiteral("# statements\t%1\n").arg(statementCount);
     out += QStringLiteral("# errors\t%1\n").arg(errorCount);
     out += QStringLiteral("# mean duration ms\t%1\n").arg(number(meanDurationMs(), 3));
+    if (!archivePath.isEmpty()) {
+        out += QStringLiteral("# archived sessions\t%1\t%2\n").arg(archivedCount).arg(archivePath);
+        if (archiveFailures > 0)
+            out += QStringLiteral("# sessions not archived\t%1\n").arg(archiveFailures);
+    }
     const QList<Entry> entries = top(10);
     out += QStringLiteral("# most frequent statements: count\ttotal ms\tmean ms\tstatement\n");
     for (const Entry& e : entries)

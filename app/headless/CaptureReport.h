@@ -34,6 +34,12 @@ public:
     static QString sessionNumber(quint64 id);
 
     void addSession() { ++sessionCount; }
+    /// Sessions are saved into the archive `path`; the summary counts them.
+    void setArchive(const QString& path) { archivePath = path; }
+    void addArchived() { ++archivedCount; }
+    void addArchiveFailure() { ++archiveFailures; }
+    int archived() const { return archivedCount; }
+    int notArchived() const { return archiveFailures; }
     void addStatement(const CapturedStatement& s);
 
     int sessions() const { return sessionCount; }
@@ -53,7 +59,9 @@ public:
     QList<Entry> top(int limit) const;
 
     /// The summary printed at the end (lines starting with "#", and the top
-    /// statements tab-separated: count, total ms, mean ms, statement).
+    /// statements tab-separated: count, total ms, mean ms, statement). With
+    /// an archive, "# archived sessions" with the count and the file, and
+    /// "# sessions not archived" when some failed.
     QString summary() const;
 
 private:
@@ -62,4 +70,7 @@ private:
     qint64 errorCount = 0;
     double totalMs = 0;
     QHash<QString, Entry> byText;
+    QString archivePath;
+    int archivedCount = 0;
+    int archiveFailures = 0;
 };

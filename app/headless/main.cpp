@@ -1,8 +1,11 @@
 // quarvel-capture: the profiler's proxy and capture engine without a display.
 // Prints one line per captured statement on standard output and a summary
-// when stopped by SIGINT or SIGTERM.
+// when stopped by SIGINT or SIGTERM; with --archive it saves every session
+// into the archive file when the session ends.
 #include "BuildInfo.h"
 #include "ProcessTuning.h"
+#include "ArchiveFormat.h"
+#include "ArchiveStore.h"
 #include "CaptureOptions.h"
 #include "CaptureReport.h"
 #include "MngrSessions.h"
@@ -16,12 +19,15 @@
 #include <QEventLoop>
 #include <QHostAddress>
 #include <QLocale>
+#include <QSet>
 #include <QSocketNotifier>
 #include <QTextStream>
 #include <QTimer>
 
 #include <csignal>
 #include <cstdio>
+#include <limits>
+#include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -118,6 +124,46 @@ int main(int argc, char* argv[])
     int openSessions = 0;
     const bool quiet = options.quiet;
 
+    // The archive: the same file and the same code as the window's Save.
+    std::unique_ptr<ArchiveStore> archive;
+    QSet<ulong> archivedIds;
+    if (options.archive) {
+        const QString path = options.archive->isEmpty() ? ArchiveStore::defaultPath() : *options.archive;
+        archive = std::make_unique<ArchiveStore>(QStringLiteral("quarvel-capture archive"));
+        if (!archive->open(path)) {
+            err() << "quarvel-capture: cannot use the archive " << path << ": " << archive->lastError() << '\n';
+            err().flush();
+            return 1;
+        }
+        // New sessions are numbered above every saved one.
+        const quint64 top = archive->maxId();
+        if (top > mngr.lastId)
+            mngr.lastId = uint(qMin<quint64>(top, std::numeric_limits<uint>::max()));
+        report.setArchive(path);
+    }
+    const auto archiveSession = [&](const SessionData* s) {
+        if (!archive || !s || !s->authenticated || archivedIds.contains(s->id))
+            return;
+        archivedIds.insert(s->id);
+        const QString id = ArchiveFormat::sessionId(s->id);
+        QString savedAs;
+        if (!archive->save(*s, &savedAs)) {
+            report.addArchiveFailure();
+            err() << "quarvel-capture: session " << id << " could not be saved to the archive: " << archive->lastError()
+                  << '\n';
+            err().flush();
+            return;
+        }
+        report.addArchived();
+        if (!quiet) {
+            out() << "# session " << id << " saved to the archive";
+            if (savedAs != id)
+                out() << " as " << savedAs << " (its number was taken)";
+            out() << '\n';
+            out().flush();
+        }
+    };
+
     QObject::connect(&mngr, &MngrSessions::addSession, [&](uint index) {
         ++openSessions;
         report.addSession();
@@ -131,11 +177,14 @@ int main(int argc, char* argv[])
     QObject::connect(&mngr, &MngrSessions::closeSession, [&](uint index) {
         --openSessions;
         const SessionData* s = mngr.getSessionData(index);
-        if (!s || quiet)
+        if (!s)
             return;
-        out() << "# session " << CaptureReport::sessionNumber(s->id) << " closed: " << s->queries.size()
-              << " statements, " << s->duration.toString(QStringLiteral("hh:mm:ss.zzz")) << '\n';
-        out().flush();
+        if (!quiet) {
+            out() << "# session " << CaptureReport::sessionNumber(s->id) << " closed: " << s->queries.size()
+                  << " statements, " << s->duration.toString(QStringLiteral("hh:mm:ss.zzz")) << '\n';
+            out().flush();
+        }
+        archiveSession(s);
     });
     QObject::connect(&mngr, &MngrSessions::newQueriesSession, [&](uint index, uint indexQuery, uint count) {
         const SessionData* s = mngr.getSessionData(index);
@@ -267,7 +316,17 @@ int main(int argc, char* argv[])
     tick.start(20);
     drain.exec();
 
+    // Sessions whose end did not arrive in time are saved as they stand.
+    if (archive) {
+        const QDateTime now = QDateTime::currentDateTime();
+        for (SessionData* s : qAsConst(mngr.sessions)) {
+            if (s->duration.isNull() && s->startedAt.isValid())
+                s->duration = QTime(0, 0).addMSecs(int(qMin<qint64>(s->startedAt.msecsTo(now), 86399999)));
+            archiveSession(s);
+        }
+    }
+
     out() << report.summary();
     out().flush();
-    return 0;
+    return report.notArchived() > 0 ? 3 : 0;
 }

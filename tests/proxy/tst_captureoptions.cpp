@@ -41,6 +41,28 @@ private slots:
         }
     }
 
+    void archiveOption_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("archive"); // "-" not given, "" the window's file, "error" refused
+        QTest::newRow("absent") << QStringList{"--quiet"} << "-";
+        QTest::newRow("alone") << QStringList{"--archive"} << "";
+        QTest::newRow("before an option") << QStringList{"--archive", "--quiet"} << "";
+        QTest::newRow("with a file") << QStringList{"--archive", "/tmp/a b", "--quiet"} << "/tmp/a b";
+        QTest::newRow("inline") << QStringList{"--archive=copy.db"} << "copy.db";
+        QTest::newRow("inline empty") << QStringList{"--archive="} << "error";
+    }
+    void archiveOption()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, archive);
+        CaptureOptions o;
+        QString error;
+        const bool ok = o.parse(args, &error);
+        QCOMPARE(ok ? (o.archive ? *o.archive : QStringLiteral("-")) : QStringLiteral("error"), archive);
+        QCOMPARE(o.quiet, args.contains("--quiet"));
+    }
+
     void applyToProfile()
     {
         Profile p;

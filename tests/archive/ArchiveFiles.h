@@ -1,0 +1,142 @@
+#pragma once
+// Shared by the archive tests: archive files written as earlier versions of
+// the program wrote them, a connection of its own to look into a file, and
+// session records to save.
+
+#include "ArchiveStore.h"
+#include "SessionData.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QtTest>
+
+/// A connection of its own to an archive file (as another program has).
+struct RawFile
+{
+    explicit RawFile(const QString& path, const QString& options = QString())
+        : name(QStringLiteral("raw%1").arg(++serial()))
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        db.setConnectOptions(options);
+        if (!db.open())
+            qFatal("cannot open %s", qPrintable(path));
+    }
+    ~RawFile()
+    {
+        database().close();
+        QSqlDatabase::removeDatabase(name);
+    }
+    QSqlDatabase database() const { return QSqlDatabase::database(name, false); }
+    /// Runs each statement of `sql` (separated by ";\n"); false at the first failure.
+    bool run(const QString& sql)
+    {
+        for (const QString& statement : sql.split(QStringLiteral(";\n"), Qt::SkipEmptyParts)) {
+            QSqlQuery q(database());
+            if (!q.exec(statement)) {
+                qWarning() << statement << q.lastError().text();
+                return false;
+            }
+        }
+        return true;
+    }
+    /// Every row of `sql`, its values joined by "|".
+    QStringList rows(const QString& sql)
+    {
+        QStringList out;
+        QSqlQuery q(database());
+        if (!q.exec(sql))
+            return {QStringLiteral("error: ") + q.lastError().text()};
+        while (q.next()) {
+            QStringList values;
+            for (int i = 0; i < q.record().count(); ++i)
+                values << q.value(i).toString();
+            out << values.join(QLatin1Char('|'));
+        }
+        return out;
+    }
+    QStringList columns(const QString& table)
+    {
+        QStringList out;
+        for (const QString& row : rows(QStringLiteral("PRAGMA table_info(%1)").arg(table)))
+            out << row.section(QLatin1Char('|'), 1, 1);
+        return out;
+    }
+    static int& serial()
+    {
+        static int n = 0;
+        return n;
+    }
+    QString name;
+};
+
+/// Writes a file as an earlier version left it: `version` "3.0" has the
+/// `system` table and `queries.error`; an empty `version` is older still
+/// (neither). Holds session 0000003 with two statements.
+inline void writeOldFile(const QString& path, const QString& version)
+{
+    RawFile f(path);
+    const bool withSystem = !version.isEmpty();
+    const QString queryError = withSystem ? QStringLiteral(", error VARCHAR") : QString();
+    const QString failed = withSystem ? QStringLiteral(", '1'") : QString();
+    const QString succeeded = withSystem ? QStringLiteral(", '0'") : QString();
+    QVERIFY(f.run(QStringLiteral(
+        "CREATE TABLE sessions (id VARCHAR PRIMARY KEY, datetime VARCHAR, db VARCHAR, user VARCHAR, queries VARCHAR, "
+        "elapsed VARCHAR, rows VARCHAR, receivedKb VARCHAR, comment VARCHAR);\n"
+        "CREATE TABLE queries (id VARCHAR, num INT, time VARCHAR, timeAll VARCHAR, great VARCHAR, rows VARCHAR, "
+        "send VARCHAR, get VARCHAR, query VARCHAR, db VARCHAR%1, PRIMARY KEY (id, num));\n"
+        "INSERT INTO sessions VALUES('0000003', '01.02.25 10:00', 'shop', 'app', '2', '00:00:01.500', '7', "
+        "'1.250', 'kept');\n"
+        "INSERT INTO queries VALUES('0000003', '1', '0.500', '25.000', '33', '2', '0.250', '0.050', 'UPDATE t SET "
+        "a = ''x''', 'shop'%2);\n"
+        "INSERT INTO queries VALUES('0000003', '0', '1.500', '75.000', '100', '5', '1.000', '0.100', 'SELECT 1', "
+        "'shop'%3)").arg(queryError, failed, succeeded)));
+    if (withSystem)
+        QVERIFY(f.run(QStringLiteral("CREATE TABLE system (version_compatible VARCHAR);\n"
+                                     "INSERT INTO system VALUES('%1')").arg(version)));
+}
+
+/// A closed, logged-in session record numbered `id` with `texts` as its
+/// statements (a text starting with "!" failed, the "!" removed).
+inline SessionData* makeSession(ulong id, const QStringList& texts, const QString& user = QStringLiteral("app"))
+{
+    auto* s = new SessionData;
+    s->id = id;
+    s->startedAt = QDateTime(QDate(2026, 3, 5), QTime(14, 3));
+    s->userName = user;
+    s->dbName = QStringLiteral("shop");
+    s->authenticated = true;
+    s->duration = QTime(0, 1, 2, 345);
+    for (int i = 0; i < texts.size(); ++i) {
+        auto* q = new Query;
+        q->isError = texts.at(i).startsWith(QLatin1Char('!'));
+        q->text = q->isError ? texts.at(i).mid(1) : texts.at(i);
+        q->durationMs = 1.25 + i;
+        q->shareOfTotal = i == 0 ? 0.0f : 12.5f;
+        q->percentOfMax = 40 + i;
+        q->rows = 3u * unsigned(i);
+        q->responseKb = 0.5f;
+        q->requestKb = i == 0 ? 0.0f : 0.125f;
+        q->dbName = QStringLiteral("shop");
+        s->rowsTotal += q->rows;
+        s->responseKbTotal += q->responseKb;
+        s->requestKbTotal += q->requestKb;
+        s->queries.append(q);
+    }
+    return s;
+}
+
+/// The statements of a record, as "text|ms|share|percent|rows|received|sent|db|error".
+inline QStringList statements(const SessionData* s)
+{
+    QStringList out;
+    for (const Query* q : s->queries)
+        out << QStringList{q->text, QString::number(q->durationMs), QString::number(float(q->shareOfTotal)),
+                           QString::number(q->percentOfMax), QString::number(q->rows),
+                           QString::number(q->responseKb), QString::number(q->requestKb), q->dbName,
+                           QString::number(q->isError)}
+                   .join(QLatin1Char('|'));
+    return out;
+}

@@ -1,0 +1,326 @@
+// The archive file as earlier versions of the program read and write it:
+// its tables and texts, step-by-step migration that is all or nothing,
+// bound values, numbering and statement order, atomic saves, numbers
+// written under any locale, and two programs writing one file.
+#include "ArchiveFiles.h"
+#include "ArchiveFormat.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <unistd.h>
+
+class TestArchiveStore : public QObject
+{
+    Q_OBJECT
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<ArchiveStore> store;
+
+    /// In a folder that does not exist yet.
+    QString file() const { return dir->path() + QStringLiteral("/data/savedSessions"); }
+    void openStore()
+    {
+        QVERIFY2(store->open(file()), qPrintable(store->lastError()));
+    }
+    void save(ulong id, const QStringList& texts, QString* savedAs = nullptr)
+    {
+        std::unique_ptr<SessionData> s(makeSession(id, texts));
+        QVERIFY2(store->save(*s, savedAs), qPrintable(store->lastError()));
+    }
+
+private slots:
+    void init()
+    {
+        dir = std::make_unique<QTemporaryDir>();
+        store = std::make_unique<ArchiveStore>(QStringLiteral("under test"));
+    }
+    void cleanup()
+    {
+        store.reset();
+        dir.reset();
+    }
+
+    void freshFile()
+    {
+        openStore();
+        RawFile f(file());
+        QCOMPARE(f.rows("SELECT sql FROM sqlite_master WHERE type = 'table' ORDER BY name"),
+                 (QStringList{"CREATE TABLE queries (id VARCHAR, num INT, time VARCHAR, timeAll VARCHAR, great VARCHAR, "
+                              "rows VARCHAR, send VARCHAR, get VARCHAR, query VARCHAR, db VARCHAR, error VARCHAR, "
+                              "PRIMARY KEY (id, num))",
+                              "CREATE TABLE sessions (id VARCHAR PRIMARY KEY, datetime VARCHAR, db VARCHAR, user VARCHAR, "
+                              "queries VARCHAR, elapsed VARCHAR, rows VARCHAR, receivedKb VARCHAR, comment VARCHAR, "
+                              "error VARCHAR)",
+                              "CREATE TABLE system (version_compatible VARCHAR)"}));
+        QCOMPARE(f.rows("SELECT version_compatible FROM system"), QStringList{"4.0"});
+        QCOMPARE(store->maxId(), 0ull);
+    }
+
+    void olderFiles_data()
+    {
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<bool>("failedStatement");
+        QTest::newRow("before the system table") << QString() << false;
+        QTest::newRow("3.0") << "3.0" << true;
+    }
+    void olderFiles()
+    {
+        QFETCH(QString, version);
+        QFETCH(bool, failedStatement);
+        QDir().mkpath(dir->path() + "/data");
+        writeOldFile(file(), version);
+        openStore();
+        RawFile f(file());
+        QVERIFY(f.columns("sessions").contains("error"));
+        QVERIFY(f.columns("queries").contains("error"));
+        QCOMPARE(f.rows("SELECT version_compatible FROM system"), QStringList{"4.0"});
+
+        // the old session reads back as it was, with an empty status
+        bool found = false;
+        const ArchivedSession old = store->session("0000003", &found);
+        QVERIFY(found);
+        QCOMPARE(old, (ArchivedSession{"0000003", "01.02.25 10:00", "shop", "app", "2", "00:00:01.500", "7", "1.250",
+                                       "kept", ""}));
+        std::unique_ptr<SessionData> back(store->load(old));
+        QVERIFY(back);
+        QCOMPARE(statements(back.get()),
+                 (QStringList{"SELECT 1|1.5|75|100|5|1|0.1|shop|0",
+                              QStringLiteral("UPDATE t SET a = 'x'|0.5|25|33|2|0.25|0.05|shop|%1").arg(failedStatement)}));
+        QCOMPARE(QList<QVariant>({back->duration, back->rowsTotal, back->responseKbTotal, back->userName}),
+                 QList<QVariant>({QTime(0, 0, 1, 500), 7u, 1.25f, "app"}));
+
+        // and new sessions are saved beside it, numbered above it
+        QCOMPARE(store->maxId(), 3ull);
+        save(4, {"SELECT 2"});
+        QCOMPARE(store->sessions().size(), 2);
+        QCOMPARE(store->statementTexts("0000004"), QStringList{"SELECT 2"});
+    }
+
+    void failedMigrationIsNotStamped_data()
+    {
+        QTest::addColumn<QString>("obstacle");
+        QTest::newRow("file locked by another program") << "locked";
+        QTest::newRow("version cannot be stamped") << "stamp";
+        QTest::newRow("read-only file") << "read-only";
+    }
+    void failedMigrationIsNotStamped()
+    {
+        QFETCH(QString, obstacle);
+        QDir().mkpath(dir->path() + "/data");
+        writeOldFile(file(), "3.0");
+        {
+            RawFile other(file());
+            if (obstacle == "locked") {
+                QVERIFY(other.run("BEGIN IMMEDIATE"));
+                QVERIFY(!store->open(file(), 50));
+                QVERIFY2(store->lastError().contains("locked"), qPrintable(store->lastError()));
+                QVERIFY(other.run("ROLLBACK"));
+            } else if (obstacle == "stamp") {
+                QVERIFY(other.run("CREATE TRIGGER keep BEFORE UPDATE ON system BEGIN SELECT RAISE(ABORT, 'kept'); END"));
+                QVERIFY(!store->open(file()));
+                QVERIFY(other.run("DROP TRIGGER keep"));
+            } else {
+                if (::geteuid() == 0)
+                    QSKIP("the superuser writes read-only files");
+                QFile(file()).setPermissions(QFile::ReadOwner);
+                QVERIFY(!store->open(file()));
+                QVERIFY2(store->lastError().contains("readonly"), qPrintable(store->lastError()));
+            }
+            // nothing changed: no column added, the version not stamped
+            QCOMPARE(other.rows("SELECT version_compatible FROM system"), QStringList{"3.0"});
+            QVERIFY(!other.columns("sessions").contains("error"));
+        }
+        // what is saved stays readable
+        QCOMPARE(store->sessions().value(0).comment, QStringLiteral("kept"));
+        QFile(file()).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+        openStore();
+        RawFile f(file());
+        QCOMPARE(f.rows("SELECT version_compatible FROM system"), QStringList{"4.0"});
+    }
+
+    void roundTrip_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("quotes") << R"(SELECT 'it''s', "dq", `bq` FROM t WHERE a = '\'' -- it's)";
+        QTest::newRow("line breaks") << "SELECT 1\r\n,\n2\r\n\r\n\t-- end\n";
+        QString binary = QStringLiteral("SELECT '");
+        for (ushort c = 1; c < 0x100; ++c)
+            binary += QChar(c);
+        QTest::newRow("binary-looking") << binary + QStringLiteral("' \\0 \\x00");
+        QTest::newRow("non-ASCII") << QString::fromUtf8("SELECT 'Grüße', 'Привет', '漢字', '🙂'");
+        QTest::newRow("blanks around") << "  SELECT 1  \n";
+        QTest::newRow("empty") << "";
+        QTest::newRow("placeholders") << "SELECT ?, :query, %1, $1";
+        QTest::newRow("200 000 characters") << QString(200000, QLatin1Char('x'));
+    }
+    void roundTrip()
+    {
+        QFETCH(QString, text);
+        openStore();
+        save(21, {text, "SELECT 2"});
+        QCOMPARE(store->statementTexts("0000021"), (QStringList{text, "SELECT 2"}));
+        std::unique_ptr<SessionData> back(store->load(store->session("0000021")));
+        QCOMPARE(back->queries.value(0)->text.toUtf8(), text.toUtf8());
+        QCOMPARE(back->queries.size(), 2);
+    }
+
+    void storedTexts()
+    {
+        openStore();
+        std::unique_ptr<SessionData> s(makeSession(12, {"SELECT 1", "!SELECT x"}));
+        QVERIFY(store->save(*s));
+        RawFile f(file());
+        // the session list's texts; `send` is what the client received, `get` what it sent
+        QCOMPARE(f.rows("SELECT * FROM sessions"),
+                 QStringList{"0000012|05.03.26 14:03|shop|app|2|00:01:02.345|3|" + QLocale::system().toString(1.0, 'f', 3)
+                             + "||no"});
+        QCOMPARE(f.rows("SELECT * FROM queries ORDER BY num"),
+                 (QStringList{"0000012|0|1.250|0|40|0|0.500|0|SELECT 1|shop|0",
+                              "0000012|1|2.250|12.500|41|3|0.500|0.125|SELECT x|shop|1"}));
+        std::unique_ptr<SessionData> back(store->load(store->session("0000012")));
+        QCOMPARE(statements(back.get()), statements(s.get()));
+        QCOMPARE(back->startedAt, s->startedAt);
+    }
+
+    void localeNumbers_data()
+    {
+        QTest::addColumn<QString>("writer");
+        QTest::addColumn<QString>("reader");
+        QTest::addColumn<double>("value");
+        QTest::newRow("C read in German") << "C" << "de_DE" << 14.25;
+        QTest::newRow("German read in C") << "de_DE" << "C" << 14.25;
+        QTest::newRow("English thousands read in German") << "en_US" << "de_DE" << 1234.5;
+        QTest::newRow("German thousands read in English") << "de_DE" << "en_US" << 1234.5;
+        QTest::newRow("French read in C") << "fr_FR" << "C" << 98765.125;
+        QTest::newRow("same locale") << "de_DE" << "de_DE" << 0.125;
+    }
+    void localeNumbers()
+    {
+        QFETCH(QString, writer);
+        QFETCH(QString, reader);
+        QFETCH(double, value);
+        const QString text = ArchiveFormat::localeKb(value, QLocale(writer));
+        bool ok = false;
+        QCOMPARE(ArchiveFormat::readLocaleKb(text, QLocale(reader), &ok), value);
+        QVERIFY(ok);
+        QCOMPARE(ArchiveFormat::readLocaleKb("12", QLocale(reader)), 12.0);
+        QCOMPARE(ArchiveFormat::readLocaleKb("none", QLocale(reader), &ok), 0.0);
+        QVERIFY(!ok);
+    }
+
+    void valuesAreBound()
+    {
+        openStore();
+        save(1, {"SELECT 1"});
+        save(2, {"SELECT 2"});
+        QVERIFY(store->setComment("0000001", "it's done' --"));
+        RawFile f(file());
+        QCOMPARE(f.rows("SELECT id, comment FROM sessions ORDER BY id"), (QStringList{"0000001|it's done' --", "0000002|"}));
+        // ids are values too: a hostile one matches nothing
+        QVERIFY(!store->setComment("x' OR '1'='1", "all"));
+        QVERIFY(store->remove({"0000002' OR '1'='1"}));
+        QCOMPARE(f.rows("SELECT id, comment FROM sessions ORDER BY id"), (QStringList{"0000001|it's done' --", "0000002|"}));
+        QCOMPARE(f.rows("SELECT COUNT(*) FROM queries"), QStringList{"2"});
+        QVERIFY(store->remove({"0000002"}));
+        QCOMPARE(f.rows("SELECT id FROM queries"), QStringList{"0000001"});
+    }
+
+    void numbering_data()
+    {
+        QTest::addColumn<QList<ulong>>("ids");
+        QTest::addColumn<quint64>("largest");
+        QTest::newRow("9 and 10") << QList<ulong>{9, 10} << quint64(10);
+        QTest::newRow("past seven digits") << QList<ulong>{9999999, 10000000} << quint64(10000000);
+    }
+    void numbering()
+    {
+        QFETCH(QList<ulong>, ids);
+        QFETCH(quint64, largest);
+        openStore();
+        for (ulong id : ids)
+            save(id, {QStringLiteral("SELECT %1").arg(id)});
+        QCOMPARE(store->maxId(), largest);
+        QCOMPARE(store->sessions().value(0).id, ArchiveFormat::sessionId(largest));
+        // the next session is saved apart from every earlier one
+        save(ulong(largest) + 1, {"SELECT next"});
+        QCOMPARE(store->statementTexts(ArchiveFormat::sessionId(largest + 1)), QStringList{"SELECT next"});
+        QCOMPARE(store->statementTexts(ArchiveFormat::sessionId(largest)), QStringList{QStringLiteral("SELECT %1").arg(largest)});
+    }
+
+    void statementOrder()
+    {
+        // a file whose numbers are text (as literals left them in a VARCHAR column)
+        QDir().mkpath(dir->path() + "/data");
+        {
+            RawFile f(file());
+            QVERIFY(f.run("CREATE TABLE queries (id VARCHAR, num VARCHAR, time VARCHAR, timeAll VARCHAR, great VARCHAR, "
+                          "rows VARCHAR, send VARCHAR, get VARCHAR, query VARCHAR, db VARCHAR, error VARCHAR, "
+                          "PRIMARY KEY (id, num))"));
+            for (int n : {3, 11, 0, 10, 2, 1})
+                QVERIFY(f.run(QStringLiteral("INSERT INTO queries VALUES('0000005', '%1', '1', '0', '1', '0', '0', '0', "
+                                             "'s%1', '', '0')").arg(n)));
+        }
+        openStore();
+        const QStringList expected{"s0", "s1", "s2", "s3", "s10", "s11"};
+        QCOMPARE(store->statementTexts("0000005"), expected);
+        ArchivedSession row;
+        row.id = QStringLiteral("0000005");
+        std::unique_ptr<SessionData> back(store->load(row));
+        QStringList texts;
+        for (const Query* q : back->queries)
+            texts << q->text;
+        QCOMPARE(texts, expected);
+    }
+
+    void failedSaveWritesNothing()
+    {
+        openStore();
+        RawFile f(file());
+        QVERIFY(f.run("CREATE TRIGGER refuse BEFORE INSERT ON queries WHEN NEW.num = 2 "
+                      "BEGIN SELECT RAISE(ABORT, 'disk quota exceeded'); END"));
+        std::unique_ptr<SessionData> s(makeSession(7, {"a", "b", "c", "d"}));
+        QVERIFY(!store->save(*s));
+        QVERIFY2(store->lastError().contains("disk quota exceeded"), qPrintable(store->lastError()));
+        QCOMPARE(f.rows("SELECT (SELECT COUNT(*) FROM sessions) || ' ' || (SELECT COUNT(*) FROM queries)"),
+                 QStringList{"0 0"});
+        QVERIFY(f.run("DROP TRIGGER refuse"));
+        QVERIFY(store->save(*s));
+        QCOMPARE(store->statementTexts("0000007"), (QStringList{"a", "b", "c", "d"}));
+    }
+
+    void twoWriters()
+    {
+        openStore();
+        // Another program holds the write lock for a moment: the save waits for it.
+        std::atomic<bool> locked{false};
+        std::thread other([this, &locked] {
+            RawFile f(file());
+            f.run("BEGIN IMMEDIATE");
+            locked = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            f.run("COMMIT");
+        });
+        while (!locked)
+            std::this_thread::yield();
+        std::unique_ptr<SessionData> mine(makeSession(8, {"from the window"}));
+        const bool saved = store->save(*mine);
+        other.join();
+        QVERIFY2(saved, qPrintable(store->lastError()));
+
+        // Both number a session 8: the second is saved under the next free number.
+        ArchiveStore capture(QStringLiteral("other program"));
+        QVERIFY(capture.open(file()));
+        std::unique_ptr<SessionData> theirs(makeSession(8, {"from the capture"}));
+        QString savedAs;
+        QVERIFY(capture.save(*theirs, &savedAs));
+        QCOMPARE(savedAs, QStringLiteral("0000009"));
+        QCOMPARE(store->statementTexts("0000008"), QStringList{"from the window"});
+        QCOMPARE(store->statementTexts("0000009"), QStringList{"from the capture"});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestArchiveStore)
+#include "tst_archivestore.moc"

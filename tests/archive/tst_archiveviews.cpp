@@ -1,0 +1,216 @@
+// The comparison and the archive list on their own: marked rows and empty
+// cells, the statement of a row's own number in a sorted table, five
+// sessions of 50 000 statements, the buttons by selection, and 10 000
+// saved sessions sorted by value.
+#include "ArchiveFiles.h"
+#include "ArchiveFormat.h"
+#include "ArchiveListModel.h"
+#include "ArchiveWidget.h"
+#include "CodeEditor.h"
+#include "CompareWidget.h"
+
+#include <QPushButton>
+#include <QTextDocumentFragment>
+#include <QTableView>
+#include <QTemporaryDir>
+
+#include <memory>
+
+using Sessions = QList<QStringList>;
+
+namespace {
+QList<SessionQueries> named(const Sessions& sessions)
+{
+    QList<SessionQueries> out;
+    for (int i = 0; i < sessions.size(); ++i)
+        out << SessionQueries{ArchiveFormat::sessionId(ulong(i + 1)), sessions.at(i)};
+    return out;
+}
+} // namespace
+
+class TestArchiveViews : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir dir;
+
+    /// An archive of `count` sessions written in one go, as a large old file is.
+    QString archiveOf(int count)
+    {
+        const QString path = dir.path() + QStringLiteral("/list%1").arg(count);
+        {
+            ArchiveStore create(QStringLiteral("create"));
+            if (!create.open(path))
+                qFatal("%s", qPrintable(create.lastError()));
+        }
+        RawFile f(path);
+        f.run("BEGIN");
+        QSqlQuery q(f.database());
+        q.prepare("INSERT INTO sessions VALUES(?, ?, 'shop', ?, ?, '00:00:01.000', ?, ?, '', 'yes')");
+        for (int i = 1; i <= count; ++i) {
+            q.addBindValue(ArchiveFormat::sessionId(ulong(i)));
+            q.addBindValue(ArchiveFormat::startedAt(QDateTime(QDate(2026, 1, 1 + i % 28), QTime(i % 24, i % 60))));
+            q.addBindValue(QStringLiteral("user%1").arg(i % 7));
+            q.addBindValue(QString::number(i * 7919 % 1000));
+            q.addBindValue(QString::number(i % 13 * 100));
+            q.addBindValue(ArchiveFormat::localeKb(i % 17 * 150.5));
+            q.exec();
+        }
+        f.run("COMMIT");
+        return path;
+    }
+
+private slots:
+    void comparison_data()
+    {
+        QTest::addColumn<Sessions>("sessions");
+        QTest::addColumn<QString>("marked");   // per row: x marked, - plain
+        QTest::addColumn<QStringList>("cells"); // per row, "|" between sessions, "~" for an empty cell
+        QTest::newRow("A, B against A, C") << Sessions{{"A", "B"}, {"A", "C"}} << "-x" << QStringList{"A|A", "B|C"};
+        QTest::newRow("3 against 5 statements") << Sessions{{"a", "b", "c"}, {"a", "b", "c", "d", "e"}} << "---xx"
+                                                << QStringList{"a|a", "b|b", "c|c", "~|d", "~|e"};
+        QTest::newRow("first session shorter") << Sessions{{"a"}, {"a", "b"}, {"a", "b"}} << "-x"
+                                               << QStringList{"a|a|a", "~|b|b"};
+        QTest::newRow("leading blank") << Sessions{{"SELECT 1"}, {" SELECT 1"}} << "x" << QStringList{"SELECT 1|SELECT 1"};
+        QTest::newRow("trailing line break") << Sessions{{"SELECT 1"}, {"SELECT 1"}, {"SELECT 1\n"}} << "x"
+                                             << QStringList{"SELECT 1|SELECT 1|SELECT 1"};
+        QTest::newRow("all equal") << Sessions{{"x", "y"}, {"x", "y"}} << "--" << QStringList{"x|x", "y|y"};
+    }
+    void comparison()
+    {
+        QFETCH(Sessions, sessions);
+        QFETCH(QString, marked);
+        QFETCH(QStringList, cells);
+        CompareWidget w(named(sessions), "Session comparison");
+        const QAbstractItemModel* m = w.table()->model();
+        QCOMPARE(w.table()->objectName(), QStringLiteral("tableCompare"));
+        QCOMPARE(m->columnCount(), sessions.size() + 1);
+        QCOMPARE(m->headerData(0, Qt::Horizontal).toString(), QStringLiteral("#"));
+        QCOMPARE(m->headerData(2, Qt::Horizontal).toString(), QStringLiteral("0000002"));
+        QString gotMarks;
+        QStringList gotCells;
+        for (int r = 0; r < m->rowCount(); ++r) {
+            const QVariant first = m->index(r, 0).data(Qt::BackgroundRole);
+            gotMarks += first.isValid() ? 'x' : '-';
+            QStringList row;
+            for (int c = 1; c < m->columnCount(); ++c) {
+                // every cell of a row carries the mark; the cell shows the trimmed statement
+                QCOMPARE(m->index(r, c).data(Qt::BackgroundRole), first);
+                const QString shown = QTextDocumentFragment::fromHtml(m->index(r, c).data().toString()).toPlainText();
+                row << (shown.isEmpty() ? QStringLiteral("~") : shown);
+            }
+            gotCells << row.join('|');
+            QCOMPARE(m->index(r, 0).data().toInt(), r + 1);
+        }
+        QCOMPARE(gotMarks, marked);
+        QCOMPARE(gotCells, cells);
+        if (marked.contains('x'))
+            QCOMPARE(m->index(marked.indexOf('x'), 0).data(Qt::BackgroundRole).value<QBrush>().color(), QColor("#fde9d9"));
+    }
+
+    void sortedComparisonShowsTheRowsOwnStatement()
+    {
+        CompareWidget w(named({{"b", "  c\n", "a"}, {"x", "y"}}), "Session comparison");
+        QTableView* view = w.table();
+        view->sortByColumn(1, Qt::AscendingOrder);
+        const auto show = [&](int row, int column) {
+            view->setCurrentIndex(view->model()->index(row, column));
+            return w.viewer()->toPlainText();
+        };
+        // rows now: 3 (a), 1 (b), 2 (c)
+        QCOMPARE(view->model()->index(0, 0).data().toInt(), 3);
+        QCOMPARE(show(0, 1), QStringLiteral("a"));
+        QCOMPARE(show(0, 2), QString());    // session 2 has no third statement
+        QCOMPARE(show(1, 2), QStringLiteral("x"));
+        QCOMPARE(show(2, 1), QStringLiteral("  c\n")); // untrimmed
+        QCOMPARE(show(2, 0), QString());
+    }
+
+    void fiveSessionsOf50000()
+    {
+        const int n = 50000;
+        Sessions sessions{{}, {}, {}, {}, {}};
+        for (int s = 0; s < 5; ++s) {
+            const int count = s == 4 ? n - 10 : n;
+            sessions[s].reserve(count);
+            for (int i = 0; i < count; ++i)
+                sessions[s] << QStringLiteral("SELECT * FROM t%1 WHERE id = %2").arg(s == 2 && i % 1000 == 7 ? 9 : 0).arg(i);
+        }
+        CompareWidget w(named(sessions), "Session comparison");
+        w.resize(900, 600);
+        w.show();
+        QCoreApplication::processEvents();
+        const CompareModel* m = w.compareModel();
+        QCOMPARE(m->rowCount(), n);
+        int marked = 0;
+        for (int r = 0; r < n; ++r)
+            marked += m->unequal(r);
+        QCOMPARE(marked, 50 + 10);
+        QVERIFY(m->unequal(7) && m->unequal(n - 1) && !m->unequal(8));
+        // only what is on screen was highlighted
+        QVERIFY2(m->highlighted() > 0 && m->highlighted() < 1000, qPrintable(QString::number(m->highlighted())));
+
+        // sorting by a session's statements, then picking a cell
+        w.table()->sortByColumn(3, Qt::DescendingOrder);
+        const QModelIndex top = w.table()->model()->index(0, 3);
+        QCOMPARE(top.data(CompareModel::SortRole).toString(), QStringLiteral("SELECT * FROM t9 WHERE id = 9007"));
+        w.table()->setCurrentIndex(top);
+        QCOMPARE(w.viewer()->toPlainText(), QStringLiteral("SELECT * FROM t9 WHERE id = 9007"));
+    }
+
+    void buttonsFollowTheSelection_data()
+    {
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<bool>("comment");
+        QTest::addColumn<bool>("compare");
+        QTest::newRow("one") << 1 << true << false;
+        QTest::newRow("two") << 2 << false << true;
+        QTest::newRow("three") << 3 << false << true;
+        QTest::newRow("six") << 6 << false << false;
+    }
+    void buttonsFollowTheSelection()
+    {
+        QFETCH(int, rows);
+        QFETCH(bool, comment);
+        QFETCH(bool, compare);
+        ArchiveStore store(QStringLiteral("buttons"));
+        QVERIFY(store.open(archiveOf(6)));
+        ArchiveWidget w(&store);
+        QTableView* view = w.table();
+        view->clearSelection();
+        for (int r = 0; r < rows; ++r)
+            view->selectionModel()->select(view->model()->index(r, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        QCOMPARE(w.findChild<QPushButton*>("commentBtn")->isEnabled(), comment);
+        QCOMPARE(w.findChild<QPushButton*>("btnCompareSaved")->isEnabled(), compare);
+        QVERIFY(w.findChild<QPushButton*>("deleteBtn")->isEnabled());
+        QCOMPARE(w.selectedIds().size(), rows);
+    }
+
+    void tenThousandSessionsSortByValue()
+    {
+        ArchiveStore store(QStringLiteral("large"));
+        QVERIFY(store.open(archiveOf(10000)));
+        ArchiveWidget w(&store);
+        QTableView* view = w.table();
+        const QAbstractItemModel* m = view->model();
+        QCOMPARE(m->rowCount(), 10000);
+        // newest number first, numerically
+        QCOMPARE(m->index(0, 0).data().toString(), QStringLiteral("0010000"));
+        QCOMPARE(view->currentIndex().row(), 0);
+        const auto ordered = [&](int column, auto value) {
+            view->sortByColumn(column, Qt::AscendingOrder);
+            for (int r = 1; r < m->rowCount(); ++r)
+                if (value(m->index(r, column).data().toString()) < value(m->index(r - 1, column).data().toString()))
+                    return r;
+            return 0;
+        };
+        const auto number = [](const QString& t) { return t.toLongLong(); };
+        QCOMPARE(ordered(ArchiveListModel::ColQueries, number), 0);
+        QCOMPARE(ordered(ArchiveListModel::ColRows, number), 0);
+        QCOMPARE(ordered(ArchiveListModel::ColReceived, [](const QString& t) { return ArchiveFormat::readLocaleKb(t); }), 0);
+        QCOMPARE(ordered(ArchiveListModel::ColStarted, [](const QString& t) { return ArchiveFormat::readStartedAt(t); }), 0);
+        QCOMPARE(ordered(ArchiveListModel::ColId, number), 0);
+    }
+};
+
+QTEST_MAIN(TestArchiveViews)
+#include "tst_archiveviews.moc"

@@ -1,0 +1,296 @@
+// The archive through the main window: saving from the session list,
+// the archive tab, reopening a saved session, comparing saved and live
+// sessions, deleting, clearing, commenting, and numbering after a restart.
+#include "ArchiveFiles.h"
+#include "LiveFixture.h"
+
+#include "ArchiveListModel.h"
+#include "ArchiveWidget.h"
+#include "CompareWidget.h"
+#include "SessionWidget.h"
+#include "SortFilterProxyModel.h"
+#include "TabWidget.h"
+
+class TestArchiveWindow : public QObject
+{
+    Q_OBJECT
+    std::unique_ptr<Live> fx;
+
+    TabWidget* tabs() const { return fx->ui()->tabWidget; }
+    SessionData* closed(const QStringList& texts, const QString& user = QStringLiteral("app"))
+    {
+        SessionData* s = fx->addSession();
+        s->userName = user;
+        fx->addQueries(s, texts);
+        fx->close(s);
+        return s;
+    }
+    void selectSessions(const QList<ulong>& ids)
+    {
+        QTableView* view = fx->ui()->tableSessions;
+        view->clearSelection();
+        for (ulong id : ids)
+            view->selectionModel()->select(
+                fx->win->sessionsPage()->proxy()->mapFromSource(fx->sessions()->index(fx->sessionRow(id), 0)),
+                QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+    QStringList saveSessions(const QList<ulong>& ids)
+    {
+        ModalWatcher watcher(fx->win.get());
+        selectSessions(ids);
+        fx->ui()->saveBtn->click();
+        return watcher.boxes;
+    }
+    ArchiveWidget* openArchive()
+    {
+        fx->ui()->btnArhive->click();
+        return qobject_cast<ArchiveWidget*>(tabs()->currentWidget());
+    }
+    /// Selects the archive rows of these ids (view order does not matter).
+    void selectSaved(ArchiveWidget* archive, const QStringList& ids)
+    {
+        QTableView* view = archive->table();
+        view->clearSelection();
+        for (int r = 0; r < view->model()->rowCount(); ++r)
+            if (ids.contains(view->model()->index(r, 0).data().toString()))
+                view->selectionModel()->select(view->model()->index(r, 0),
+                                               QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+    QStringList column(ArchiveWidget* archive, int c) const
+    {
+        QStringList out;
+        for (int r = 0; r < archive->table()->model()->rowCount(); ++r)
+            out << archive->table()->model()->index(r, c).data().toString();
+        return out;
+    }
+    /// The session list's "saved" cell as "Yes" or "No" (whatever the language's texts).
+    QString saved(ulong id) const
+    {
+        const QString cell = fx->sessionCell(id, SessionsPage::ColSaved);
+        if (cell == fx->lang->sessions("sess_saved_yes_str"))
+            return QStringLiteral("Yes");
+        return cell == fx->lang->sessions("sess_saved_no_str") ? QStringLiteral("No") : cell;
+    }
+    static QStringList stored(const QString& sql)
+    {
+        RawFile f(ArchiveStore::defaultPath());
+        return f.rows(sql);
+    }
+
+private slots:
+    void init()
+    {
+        QCoreApplication::setOrganizationName("Tessam");
+        QCoreApplication::setApplicationName("Quarvel");
+        QFile::remove(ArchiveStore::defaultPath());
+        fx = std::make_unique<Live>();
+    }
+    void cleanup() { fx.reset(); }
+
+    void saveFromTheSessionList()
+    {
+        SessionData* a = closed({"SELECT 'it''s'", "SELECT\n2"});
+        SessionData* b = closed({"!SELECT broken"});
+        SessionData* running = fx->addSession();
+        const QString runningBox = "Quarvel|" + fx->lang->errors("sess_run_error");
+        QCOMPARE(saveSessions({a->id, b->id, running->id}), QStringList{runningBox});
+        QCOMPARE((QStringList{saved(a->id), saved(b->id), saved(running->id)}), (QStringList{"Yes", "Yes", "No"}));
+        QCOMPARE(stored("SELECT id, error, queries, elapsed FROM sessions ORDER BY id"),
+                 (QStringList{"0000001|yes|2|00:00:01.234", "0000002|no|1|00:00:01.234"}));
+        QCOMPARE(stored("SELECT query FROM queries ORDER BY id, num"), (QStringList{"SELECT 'it''s'", "SELECT\n2", "SELECT broken"}));
+        // a second save of the same sessions writes nothing
+        QCOMPARE(saveSessions({a->id, b->id}), QStringList());
+        QCOMPARE(stored("SELECT COUNT(*) FROM queries"), QStringList{"3"});
+    }
+
+    void failedSaveLeavesNo()
+    {
+        SessionData* a = closed({"SELECT 1"});
+        QVERIFY(RawFile(ArchiveStore::defaultPath())
+                    .run("CREATE TRIGGER refuse BEFORE INSERT ON queries BEGIN SELECT RAISE(ABORT, 'archive refused'); END"));
+        const QStringList boxes = saveSessions({a->id});
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY2(boxes.at(0).contains("0000001: archive refused"), qPrintable(boxes.at(0)));
+        QCOMPARE(saved(a->id), QStringLiteral("No"));
+        QCOMPARE(stored("SELECT COUNT(*) FROM sessions"), QStringList{"0"});
+    }
+
+    void archiveTabAndReopenedSession()
+    {
+        const QStringList texts{"SELECT 1", QString::fromUtf8("SELECT 'zwei\r\nZeilen', 'ünï'"), "SELECT 3"};
+        SessionData* a = closed(texts);
+        saveSessions({a->id});
+        ArchiveWidget* archive = openArchive();
+        QVERIFY(archive);
+        QCOMPARE(tabs()->tabText(tabs()->currentIndex()), fx->lang->archive("archive_title"));
+        QCOMPARE(column(archive, 0), QStringList{"0000001"});
+
+        // A session saved while the tab is open is added to it; one another
+        // program saved appears when the button is pressed again.
+        SessionData* b = closed({"SELECT b"});
+        saveSessions({b->id});
+        QCOMPARE(column(archive, 0), (QStringList{"0000002", "0000001"}));
+        {
+            ArchiveStore other(QStringLiteral("other program"));
+            QVERIFY(other.open(ArchiveStore::defaultPath()));
+            std::unique_ptr<SessionData> s(makeSession(40, {"from elsewhere"}));
+            QVERIFY(other.save(*s));
+        }
+        const int count = tabs()->count();
+        QCOMPARE(openArchive(), archive);
+        QCOMPARE(tabs()->count(), count);
+        QCOMPARE(column(archive, 0), (QStringList{"0000040", "0000002", "0000001"}));
+        QCOMPARE(fx->addSession()->id, 41ul);
+
+        // Reopened: the saved statements, byte for byte, in a tab titled by number.
+        selectSaved(archive, {"0000001"});
+        archive->findChild<QPushButton*>("openTabSavBtn")->click();
+        auto* view = qobject_cast<SessionWidget*>(tabs()->currentWidget());
+        QVERIFY(view);
+        QCOMPARE(tabs()->tabText(tabs()->currentIndex()), QStringLiteral("1"));
+        QVERIFY(view->session() != a);
+        QStringList back;
+        for (const Query* q : view->session()->queries)
+            back << q->text;
+        QCOMPARE(back, texts);
+        QCOMPARE(back.at(1).toUtf8(), texts.at(1).toUtf8());
+        const QAbstractItemModel* list = archive->table()->model();
+        QCOMPARE(list->index(2, 3).data(Qt::FontRole).value<QFont>().weight(), int(QFont::Bold));
+
+        // The live session at the first list position goes on; the reopened
+        // tab is not its view and keeps the row the user chose.
+        view->setCurrentQuery(0);
+        fx->addQueries(a, {"SELECT more"});
+        QCoreApplication::processEvents();
+        QCOMPARE(view->queryModel()->rowCount(), 3);
+        QCOMPARE(view->proxyModel()->mapToSource(view->tableQueries()->currentIndex()).row(), 0);
+
+        // Opening it again switches to its tab; closing the tab ends the bold.
+        tabs()->setCurrentIndex(0);
+        selectSaved(archive, {"0000001"});
+        archive->findChild<QPushButton*>("openTabSavBtn")->click();
+        QCOMPARE(tabs()->currentWidget(), view);
+        emit tabs()->tabClose(QStringLiteral("1"));
+        QVERIFY(list->index(2, 3).data(Qt::FontRole).isNull());
+    }
+
+    void compareSavedAndLiveSessions()
+    {
+        SessionData* a = closed({"A", "B"});
+        SessionData* b = closed({"A", "C"});
+        const ulong idA = a->id, idB = b->id;
+        QStringList seen;
+        ModalWatcher watcher(fx->win.get());
+        watcher.onDialog = [&seen](QDialog* d) {
+            const CompareModel* m = qobject_cast<CompareWidget*>(d)->compareModel();
+            QString line;
+            for (const SessionQueries& s : m->sessions())
+                line += s.name + ' ';
+            for (int r = 0; r < m->rowCount(); ++r)
+                line += m->unequal(r) ? 'x' : '-';
+            seen << d->windowTitle() + ": " + line;
+            d->reject();
+        };
+        const QString title = fx->lang->compare("title_str") + ": ";
+
+        selectSessions({idA, idB});
+        QVERIFY(fx->ui()->btnCompareSessions->isEnabled());
+        fx->ui()->btnCompareSessions->click();
+        QCOMPARE(seen, QStringList{title + "0000001 0000002 -x"});
+
+        selectSessions({idA, idB});
+        fx->ui()->saveBtn->click();
+        ArchiveWidget* archive = openArchive();
+        selectSaved(archive, {"0000001", "0000002"});
+        archive->findChild<QPushButton*>("btnCompareSaved")->click();
+        QCOMPARE(seen.value(1), title + "0000002 0000001 -x");
+
+        // With capture off the list no longer follows the manager, which
+        // drops its oldest record: that row is skipped, not read.
+        fx->ui()->startBtn->click();
+        fx->mngr->maxSessions = 2;
+        fx->addSession();
+        QCoreApplication::processEvents();
+        QCOMPARE(fx->mngr->getSessionIndex(idA), -1);
+        tabs()->setCurrentIndex(2);
+        selectSessions({idA, idB});
+        fx->ui()->btnCompareSessions->click();
+        QCOMPARE(seen.value(2), title + "0000002 --");
+        QCOMPARE(watcher.dialogs, (QStringList{"CompareWidget", "CompareWidget", "CompareWidget"}));
+    }
+
+    void deleteSelectedRowsOfASortedList()
+    {
+        QList<ulong> ids;
+        for (const QString user : {"u1", "u2", "u3", "u4"})
+            ids << closed({"SELECT " + user}, user)->id;
+        saveSessions(ids);
+        ArchiveWidget* archive = openArchive();
+        archive->table()->sortByColumn(ArchiveListModel::ColUser, Qt::DescendingOrder);
+        QCOMPARE(column(archive, ArchiveListModel::ColUser), (QStringList{"u4", "u3", "u2", "u1"}));
+        QTableView* view = archive->table();
+        view->clearSelection();
+        for (int r : {0, 2})
+            view->selectionModel()->select(view->model()->index(r, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        archive->findChild<QPushButton*>("deleteBtn")->click();
+
+        QCOMPARE(column(archive, ArchiveListModel::ColUser), (QStringList{"u3", "u1"}));
+        QCOMPARE(stored("SELECT user FROM sessions ORDER BY user"), (QStringList{"u1", "u3"}));
+        QCOMPARE(stored("SELECT query FROM queries ORDER BY query"), (QStringList{"SELECT u1", "SELECT u3"}));
+        QCOMPARE((QStringList{saved(ids[0]), saved(ids[1]), saved(ids[2]), saved(ids[3])}),
+                 (QStringList{"Yes", "No", "Yes", "No"}));
+    }
+
+    void clearAllAsksFirst()
+    {
+        const QList<ulong> ids{closed({"SELECT 1"})->id, closed({"SELECT 2"})->id};
+        saveSessions(ids);
+        ArchiveWidget* archive = openArchive();
+        QPushButton* clear = archive->findChild<QPushButton*>("clearSavedBtn");
+        ModalWatcher watcher(fx->win.get());
+        watcher.answer = QMessageBox::No;
+        clear->click();
+        QCOMPARE(watcher.boxes, QStringList{fx->box(&languageEngine::archive, "clear_all_btn", "clear_all_question_str")});
+        QCOMPARE(stored("SELECT COUNT(*) FROM sessions"), QStringList{"2"});
+        QCOMPARE(column(archive, 0).size(), 2);
+
+        watcher.answer = QMessageBox::Yes;
+        clear->click();
+        QCOMPARE(watcher.boxes.size(), 2);
+        QCOMPARE(stored("SELECT (SELECT COUNT(*) FROM sessions) + (SELECT COUNT(*) FROM queries)"), QStringList{"0"});
+        QCOMPARE(column(archive, 0), QStringList());
+        QVERIFY(!clear->isEnabled());
+        QCOMPARE((QStringList{saved(ids[0]), saved(ids[1])}), (QStringList{"No", "No"}));
+    }
+
+    void commentIsStoredAsTyped()
+    {
+        saveSessions({closed({"SELECT 1"})->id, closed({"SELECT 2"})->id});
+        ArchiveWidget* archive = openArchive();
+        selectSaved(archive, {"0000001"});
+        archive->table()->selectionModel()->setCurrentIndex(archive->table()->selectionModel()->selectedRows().value(0),
+                                                            QItemSelectionModel::NoUpdate);
+        ModalWatcher watcher(fx->win.get());
+        watcher.onDialog = [](QDialog* d) {
+            d->findChild<QPlainTextEdit*>("textEdit")->setPlainText("it's done' --");
+            d->accept();
+        };
+        archive->findChild<QPushButton*>("commentBtn")->click();
+        QCOMPARE(watcher.dialogs, QStringList{"CommentDialog"});
+        QCOMPARE(stored("SELECT id, comment FROM sessions ORDER BY id"), (QStringList{"0000001|it's done' --", "0000002|"}));
+        QCOMPARE(column(archive, ArchiveListModel::ColComment), (QStringList{"", "it's done' --"}));
+    }
+
+    void numbersContinueAfterRestart()
+    {
+        fx->mngr->lastId = 8;
+        saveSessions({closed({"SELECT 9"})->id, closed({"SELECT 10"})->id});
+        QCOMPARE(stored("SELECT id FROM sessions ORDER BY id"), (QStringList{"0000009", "0000010"}));
+        fx.reset();
+        fx = std::make_unique<Live>();
+        QCOMPARE(fx->addSession()->id, 11ul);
+    }
+};
+
+QTEST_MAIN(TestArchiveWindow)
+#include "tst_archivewindow.moc"
