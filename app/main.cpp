@@ -184,8 +184,11 @@ int main(int argc, char* argv[])
     if (settings->AutoStart)
         window->onClickStartBtn();
 
-    // 17. SQL tabs run on the proxy's statistics connection: setProxy() above
-    //     made the window take it from the proxy for every new SQL tab.
+    // 17. SQL editor tabs do not share the proxy's statistics connection: each
+    //     tab opens a connection of its own to the current profile's server,
+    //     in a worker thread, so a long statement never holds up the window or
+    //     the statistics. The window takes only the server version the proxy
+    //     read (setProxy() above) as a first guess for visual EXPLAIN.
 
     // 18. A quiet update check: only a newer version is announced (and
     //     nothing is sent when no update service is configured).

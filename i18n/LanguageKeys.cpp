@@ -88,6 +88,11 @@ const QList<LanguageGroupKeys>& languageKeys()
         QStringLiteral("update_confirm2_str"), QStringLiteral("update_title"),
         QStringLiteral("yes_btn")}},
     {QStringLiteral("sql_view"), {
+        // The editor's run: state, stop and the question before a change.
+        QStringLiteral("confirm_cancel_btn"), QStringLiteral("confirm_run_btn"),
+        QStringLiteral("confirm_str"), QStringLiteral("connecting_str"), QStringLiteral("finished_str"),
+        QStringLiteral("running_str"), QStringLiteral("stop_btn"), QStringLiteral("stopped_str"),
+        QStringLiteral("tabs_limit_str"),
         QStringLiteral("db_name_str"), QStringLiteral("duration_col"), QStringLiteral("error_sql"),
         QStringLiteral("execute_btn"), QStringLiteral("execute_tab_title"),
         QStringLiteral("explain_btn"), QStringLiteral("explain_key_null"),

@@ -5,10 +5,12 @@
 #                         QUARVEL_TEST_DB_HOST, _PORT, _SOCKET, _USER, _PASSWORD,
 #                         _ROOT_PASSWORD, _NAME (a database the user owns), _PID
 #   testdb.sh stop DIR    stops that server and removes DIR
+#   testdb.sh restart DIR stops that server and starts it again on the same
+#                         port and data (clients see their connections drop)
 #   testdb.sh env DIR     prints DIR/env
 set -euo pipefail
 cmd=${1:-}; dir=${2:-}
-[ -n "$cmd" ] && [ -n "$dir" ] || { echo "usage: $0 start|stop|env DIR" >&2; exit 2; }
+[ -n "$cmd" ] && [ -n "$dir" ] || { echo "usage: $0 start|stop|restart|env DIR" >&2; exit 2; }
 
 find_bin() { for b in "$@"; do command -v "$b" >/dev/null 2>&1 && { command -v "$b"; return; }; [ -x "/usr/sbin/$b" ] && { echo "/usr/sbin/$b"; return; }; done; return 1; }
 
@@ -99,8 +101,31 @@ stop)
   stop_server
   rm -rf "$dir"
   ;;
+restart)
+  [ -f "$dir/env" ] || { echo "no test server in $dir" >&2; exit 1; }
+  stop_server
+  dir=$(cd "$dir" && pwd)
+  # shellcheck disable=SC1091
+  . "$dir/env"
+  mysqld=$(find_bin mariadbd mysqld)
+  client=$(find_bin mariadb mysql)
+  "$mysqld" --no-defaults --datadir="$dir/data" --socket="$QUARVEL_TEST_DB_SOCKET" --port="$QUARVEL_TEST_DB_PORT" \
+      --bind-address=127.0.0.1 --user=root --pid-file="$dir/mysqld.pid" \
+      --log-error="$dir/error.log" --skip-name-resolve --innodb-buffer-pool-size=64M \
+      --max-connections=500 --max-allowed-packet=64M --local-infile=1 >/dev/null 2>&1 &
+  pid=$!
+  ok=0
+  for _ in $(seq 1 300); do
+    if "$client" --no-defaults -uroot -prootpw -S "$QUARVEL_TEST_DB_SOCKET" -e 'SELECT 1' >/dev/null 2>&1; then ok=1; break; fi
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  [ "$ok" = 1 ] || { echo "the test server did not start again:" >&2; tail -20 "$dir/error.log" >&2; exit 1; }
+  sed -i "s/^QUARVEL_TEST_DB_PID=.*/QUARVEL_TEST_DB_PID=$pid/" "$dir/env"
+  echo "test server again on 127.0.0.1:$QUARVEL_TEST_DB_PORT (pid $pid)"
+  ;;
 env)
   cat "$dir/env"
   ;;
-*) echo "usage: $0 start|stop|env DIR" >&2; exit 2 ;;
+*) echo "usage: $0 start|stop|restart|env DIR" >&2; exit 2 ;;
 esac

@@ -82,6 +82,7 @@ MainWindow::MainWindow(languageEngine* le, StyleEngine* se, Settings* settings, 
 
     createGraphics();
     createTables();
+    setupSqlTabs();
     loadSavedSessions();
     settingsUpdate();
     changeLanguage();
@@ -98,6 +99,7 @@ MainWindow::MainWindow(languageEngine* le, StyleEngine* se, Settings* settings, 
 MainWindow::~MainWindow()
 {
     graphTimer.stop();
+    closeSqlTabs();
     closeSavedSessions();
     // Replies still in flight are dropped with the window, never evaluated.
     network->disconnect(this);
@@ -147,11 +149,6 @@ void MainWindow::setProxy(ProxyServer* server)
             onClickStartBtn();
     });
     connect(server, &ProxyServer::profilesDialogRequested, this, &MainWindow::on_profilesBtn_clicked);
-}
-
-QSqlDatabase MainWindow::sqlDatabase() const
-{
-    return QSqlDatabase();
 }
 
 void MainWindow::showProxyError(QString title, QString text)

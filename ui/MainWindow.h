@@ -71,9 +71,6 @@ public:
     /// Takes the proxy's failure reports (message boxes with the window as
     /// parent) and its requests to stop capture and to choose a profile.
     void setProxy(ProxyServer* proxy);
-    /// Always invalid: the statistics connection belongs to the proxy's
-    /// poller thread and is not shared.
-    QSqlDatabase sqlDatabase() const;
 
     StatisticsPage* statisticsPage() const;
     FlowPage* flowPage() const { return flow; }
@@ -88,6 +85,8 @@ public:
     float requestKbSeen = 0;
     quint32 errorConnections = 0;
     quint32 errorQueries = 0;
+    /// SQL editor tabs open; the next one is numbered one more.
+    quint32 sqlTabCount = 0;
 
     /// How long an update check waits for its whole reply, in ms.
     int updateTimeoutMs = 10000;
@@ -97,7 +96,7 @@ signals:
     void stopBtnPress();
     void changedProfileSettings();
     /// Asks for an SQL editor tab with `query` in database `dbName`
-    /// (command 1 executes it, 2 explains it). No SQL tabs are built yet.
+    /// (command 1 executes it, 2 explains it); addSqlTab() answers it.
     void sqlTabRequested(QString query, int command, QString dbName);
 
 public slots:
@@ -131,12 +130,23 @@ public slots:
     /// The check the user asks for: checkUpdates(true).
     void checkUpdates();
 
+    /// Opens an SQL editor tab on the current profile's server with `query`;
+    /// in database `dbName` when given. Command 1 executes the text at once
+    /// when it only reads, and asks first otherwise; 2 explains it; any other
+    /// value only opens the tab.
+    void addSqlTab(QString query, int command, QString dbName);
+    void addSqlTab(QString query, int command);
+    void addSqlTab(QString query);
+    void addSqlTab();
+
 private slots:
     void changeLanguage();
     void copyToClipboard(QString text);
     /// Profiler graphs: sessions, statements and Kb per second (every second).
     void updateProfilerGraphs();
     void showProxyError(QString title, QString text);
+    /// One SQL tab fewer (connected to each SQL tab's destroyed()).
+    void deleteTabSql();
     /// Runs the About box; its update button starts an asked check.
     void onClickHelpBtn();
     /// Evaluates and frees one reply of the update service.
@@ -184,6 +194,11 @@ private:
     /// Removes every run-time tab; the fixed pages and the spacer stay.
     void deleteTabsSessions();
     void openTopQuery(QTableView* view, const QModelIndex& index);
+    /// Wires every way to an SQL tab (toolbar, flow, session tabs, top lists).
+    void setupSqlTabs();
+    /// Closes the SQL tabs, stopping what they run, and waits a bounded time
+    /// for their connections to end.
+    void closeSqlTabs();
     /// Opens the archive file (MainWindowArchive.cpp).
     void loadSavedSessions();
     void closeSavedSessions();

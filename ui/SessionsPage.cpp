@@ -282,6 +282,7 @@ SessionWidget* SessionsPage::openTab(SessionData* data, uint index, bool paddedT
     if (position >= 0)
         view->setCurrentQuery(position);
     connect(view, &SessionWidget::clickedCopy, this, &SessionsPage::copyRequested);
+    connect(view, &SessionWidget::sqlTabRequested, this, &SessionsPage::sqlTabRequested);
     connect(mngr, &MngrSessions::newQueriesSession, view, &SessionWidget::addQueries, Qt::QueuedConnection);
     createTab(view, paddedTitle ? paddedId(data->id) : QString::number(data->id), !paddedTitle);
 

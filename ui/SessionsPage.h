@@ -94,6 +94,8 @@ public:
 signals:
     /// A session view's copy button: `text` is for the clipboard.
     void copyRequested(QString text);
+    /// A session tab asks for an SQL editor tab (its execute and explain buttons).
+    void sqlTabRequested(QString query, int command, QString dbName);
 
 private:
     void createTab(SessionWidget* view, const QString& title, bool withIcon);
