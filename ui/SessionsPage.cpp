@@ -347,6 +347,7 @@ SessionWidget* SessionsPage::openSavedTab(SessionData* data)
     view->ownsSessionData = true;
     view->updateElapsedStat();
     connect(view, &SessionWidget::clickedCopy, this, &SessionsPage::copyRequested);
+    connect(view, &SessionWidget::sqlTabRequested, this, &SessionsPage::sqlTabRequested);
     view->loadQueries();
     createTab(view, QString::number(data->id), true);
     view->setFocus();

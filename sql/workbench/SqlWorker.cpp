@@ -86,6 +86,9 @@ bool SqlWorker::ensureOpen(QString* error)
     db = DbConnection::open(withOptions(control->params, workerTimeouts), name, error);
     if (!db.isOpen())
         return false;
+    // DECIMAL values as the server wrote them: as doubles 0.2500 would show
+    // as 0.25 and long values would lose digits.
+    db.setNumericalPrecisionPolicy(QSql::HighPrecision);
     QSqlQuery q(db);
     if (!q.exec(QStringLiteral("SELECT CONNECTION_ID(), VERSION()")) || !q.next()) {
         if (error)

@@ -7,7 +7,9 @@
 #include "ArchiveListModel.h"
 #include "ArchiveWidget.h"
 #include "CompareWidget.h"
+#include "CodeEditor.h"
 #include "SessionWidget.h"
+#include "SqlWidget.h"
 #include "SortFilterProxyModel.h"
 #include "TabWidget.h"
 
@@ -164,6 +166,15 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(view->queryModel()->rowCount(), 3);
         QCOMPARE(view->proxyModel()->mapToSource(view->tableQueries()->currentIndex()).row(), 0);
+
+        // Its statements go to the SQL editor like those of a live session.
+        view->setCurrentQuery(2);
+        view->findChild<QPushButton*>("btnToSql")->click();
+        auto* editor = qobject_cast<SqlWidget*>(tabs()->currentWidget());
+        QVERIFY(editor);
+        QCOMPARE(editor->findChild<CodeEditor*>("codeviewer")->toPlainText(), texts.at(2));
+        delete editor;
+        tabs()->setCurrentWidget(view);
 
         // Opening it again switches to its tab; closing the tab ends the bold.
         tabs()->setCurrentIndex(0);

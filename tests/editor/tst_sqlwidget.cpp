@@ -116,18 +116,26 @@ void TestSqlWidget::executeKeepsStatementsAsTyped()
     const SqlRunEnd end = runText(w, "CREATE TABLE typed (id INT, s VARCHAR(100));\n"
                                      "INSERT INTO typed VALUES (1, 'a  b\n  c;d'), (2, \"it's\\\";\");\n"
                                      "SELECT nope FROM typed;\n"
-                                     "SELECT id, s FROM typed ORDER BY id; SELECT COUNT(*) FROM typed");
+                                     "SELECT id, s FROM typed ORDER BY id; SELECT COUNT(*) FROM typed;\n"
+                                     "SELECT CAST(0.25 AS DECIMAL(30,4)), 12345678901234567890.123456789");
     QCOMPARE(end, SqlRunEnd::Completed);
     QCOMPARE(logRows(w), (QStringList{"yes|CREATE TABLE typed (id INT, s VARCHAR(100))|0",
                                       "yes|INSERT INTO typed VALUES (1, 'a b c;d'), (2, \"it's\\\";\")|0",
                                       "no|SELECT nope FROM typed|0",
                                       "yes|SELECT id, s FROM typed ORDER BY id|2",
-                                      "yes|SELECT COUNT(*) FROM typed|1"}));
+                                      "yes|SELECT COUNT(*) FROM typed|1",
+                                      "yes|SELECT CAST(0.25 AS DECIMAL(30,4)), 12345678901234567890.123456789|1"}));
     QVERIFY(w->form()->tableLog->item(2, 2)->toolTip().contains("Unknown column 'nope'"));
     // Only statements that return rows get a result tab.
-    QCOMPARE(tabTitles(w), (QStringList{"Result #1", "Result #2"}));
+    QCOMPARE(tabTitles(w), (QStringList{"Result #1", "Result #2", "Result #3"}));
     QVERIFY(qobject_cast<ResponseWidget*>(w->form()->tabWidget->widget(1)));
-    QCOMPARE(w->form()->tabWidget->currentIndex(), 1);
+    QCOMPARE(w->form()->tabWidget->currentIndex(), 2);
+    // Decimals keep every digit the server sent.
+    const auto* decimals = qobject_cast<ResponseWidget*>(w->form()->tabWidget->widget(2));
+    QVERIFY(decimals);
+    const QAbstractItemModel* cells = decimals->findChild<QTableView*>("table")->model();
+    QCOMPARE(cells->index(0, 0).data().toString(), QStringLiteral("0.2500"));
+    QCOMPARE(cells->index(0, 1).data().toString(), QStringLiteral("12345678901234567890.123456789"));
     // The data are exactly as typed: blanks, the line break and the quotes.
     QCOMPARE(server("SELECT HEX(s) FROM typed ORDER BY id"),
              QString(QByteArray("a  b\n  c;d").toHex().toUpper() + "\n" + QByteArray("it's\";").toHex().toUpper()));
