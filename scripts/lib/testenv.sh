@@ -24,6 +24,17 @@ stop_throwaway_db() {
   rm -rf "$1"
 }
 
+# use_test_server WORK: for an end-to-end test: reads the test server's address
+# from the file QUARVEL_TEST_DB_ENV names (CTest's server) and makes WORK afresh
+# with its runtime folder.
+use_test_server() {
+  : "${QUARVEL_TEST_DB_ENV:?names no address file of the test server}"
+  # shellcheck disable=SC1090
+  . "$QUARVEL_TEST_DB_ENV"
+  rm -rf "$1"
+  runtime_dir "$1/runtime"
+}
+
 # free_port: prints a loopback TCP port that nothing listens on.
 free_port() {
   /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1]); s.close()'

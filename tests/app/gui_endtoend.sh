@@ -11,15 +11,10 @@ set -euo pipefail
 
 program=$1
 work=$2
-: "${QUARVEL_TEST_DB_ENV:?}"
-# shellcheck disable=SC1090
-source "$QUARVEL_TEST_DB_ENV"
 lib=$(cd "$(dirname "$0")/../../scripts/lib" && pwd)/testenv.sh
 # shellcheck disable=SC1090
 . "$lib"
-
-rm -rf "$work"
-runtime_dir "$work/runtime"
+use_test_server "$work"
 port=$(free_port)
 write_test_settings "$work/home" AutoStart=true StatusPeriod=1 ProfilerPort="$port"
 

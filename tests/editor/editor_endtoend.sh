@@ -11,15 +11,10 @@ set -euo pipefail
 
 program=$1
 work=$2
-: "${QUARVEL_TEST_DB_ENV:?}"
-# shellcheck disable=SC1090
-source "$QUARVEL_TEST_DB_ENV"
 lib=$(cd "$(dirname "$0")/../../scripts/lib" && pwd)/testenv.sh
 # shellcheck disable=SC1090
 . "$lib"
-
-rm -rf "$work"
-runtime_dir "$work/runtime"
+use_test_server "$work"
 table="e2e_editor_$$"
 client=(mariadb --no-defaults -h"$QUARVEL_TEST_DB_HOST" -P"$QUARVEL_TEST_DB_PORT" -u"$QUARVEL_TEST_DB_USER"
         -p"$QUARVEL_TEST_DB_PASSWORD" --batch --skip-column-names "$QUARVEL_TEST_DB_NAME")
