@@ -1,6 +1,7 @@
 #include "ProfilesDialog.h"
 #include "ui_ProfilesDialog.h"
 
+#include "DbConnection.h"
 #include "InterPassDialog.h"
 #include "Settings.h"
 #include "languageEngine.h"
@@ -8,7 +9,6 @@
 #include <QIcon>
 #include <QMessageBox>
 #include <QRegularExpression>
-#include <QSqlDatabase>
 #include <QSqlError>
 
 ProfilesDialog::ProfilesDialog(Settings* settings, languageEngine* lang, QWidget* parent)
@@ -27,16 +27,6 @@ ProfilesDialog::ProfilesDialog(Settings* settings, languageEngine* lang, QWidget
 ProfilesDialog::~ProfilesDialog()
 {
     delete ui;
-}
-
-QString ProfilesDialog::connectOptions(const Profile& profile)
-{
-    QString options;
-    if (profile.ConnectionMethod == 1)
-        options += QStringLiteral("UNIX_SOCKET=") + profile.Socket + QLatin1Char(';');
-    if (profile.Compression)
-        options += QStringLiteral("CLIENT_COMPRESS=1;");
-    return options;
 }
 
 QIcon ProfilesDialog::dbTypeIcon(int dbType)
@@ -279,28 +269,19 @@ bool ProfilesDialog::openTestConnection(int* errorType)
         return false;
     Profile* p = profileList->at(row);
 
+    if (p->InteractPassword) {
+        InterPassDialog ask(lang->connections(QStringLiteral("interact_pass_enter_title")), this);
+        ask.exec();
+        p->Password = ask.password();
+    }
     bool opened = false;
     {
-        QSqlDatabase db = QSqlDatabase::contains(testConnectionName())
-                              ? QSqlDatabase::database(testConnectionName(), false)
-                              : QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"),
-                                                          testConnectionName());
-        db.setHostName(p->Host);
-        db.setPort(int(p->Port));
-        db.setUserName(p->User);
-        if (p->InteractPassword) {
-            InterPassDialog ask(lang->connections(QStringLiteral("interact_pass_enter_title")), this);
-            ask.exec();
-            p->Password = ask.password();
-        }
-        db.setPassword(p->Password);
-        db.setConnectOptions(connectOptions(*p));
-        opened = db.open();
+        const QSqlDatabase db = DbConnection::open(DbConnectionParams::fromProfile(*p), testConnectionName());
+        opened = db.isOpen();
         if (!opened)
             *errorType = db.lastError().type();
-        db.close();
     }
-    QSqlDatabase::removeDatabase(testConnectionName());
+    DbConnection::close(testConnectionName());
     return opened;
 }
 

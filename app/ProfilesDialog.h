@@ -26,9 +26,6 @@ public:
 
     /// Name of the database connection used for Test and OK.
     static QString testConnectionName() { return QStringLiteral("Profile test"); }
-    /// Connect options for a profile: "UNIX_SOCKET=<path>;" for a local
-    /// socket, then "CLIENT_COMPRESS=1;" when compression is on.
-    static QString connectOptions(const Profile& profile);
 
 public slots:
     void accept() override;

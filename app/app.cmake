@@ -9,7 +9,8 @@ add_library(appdialogs STATIC
     ${CMAKE_CURRENT_LIST_DIR}/forms/InterPassDialog.ui
     ${CMAKE_CURRENT_LIST_DIR}/forms/SettingsDialog.ui)
 target_include_directories(appdialogs PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-target_link_libraries(appdialogs PUBLIC settings i18n resources Qt5::Widgets Qt5::Sql)
+# The test connection is opened as the program's other connections are (capture's DbConnection).
+target_link_libraries(appdialogs PUBLIC capture settings i18n resources Qt5::Widgets Qt5::Sql)
 set_target_properties(appdialogs PROPERTIES AUTOUIC_SEARCH_PATHS "${CMAKE_CURRENT_LIST_DIR}/forms")
 
 add_executable(quarvel ${CMAKE_CURRENT_LIST_DIR}/main.cpp)

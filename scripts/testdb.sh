@@ -14,11 +14,27 @@ cmd=${1:-}; dir=${2:-}
 
 find_bin() { for b in "$@"; do command -v "$b" >/dev/null 2>&1 && { command -v "$b"; return; }; [ -x "/usr/sbin/$b" ] && { echo "/usr/sbin/$b"; return; }; done; return 1; }
 
-free_port() {
-  /usr/bin/python3 - <<'PY'
-import socket
-s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()
-PY
+# shellcheck disable=SC1091
+. "$(dirname "$0")/lib/testenv.sh"   # free_port
+
+# launch_server PORT SOCKET CLIENT_ARG...: starts mariadbd ($mysqld) on $dir/data
+# and waits until $client gets in over SOCKET with CLIENT_ARGs; sets pid. Fails,
+# with the server stopped, when it does not answer.
+launch_server() {
+  local port=$1 sock=$2; shift 2
+  "$mysqld" --no-defaults --datadir="$dir/data" --socket="$sock" --port="$port" \
+      --bind-address=127.0.0.1 --user=root --pid-file="$dir/mysqld.pid" \
+      --log-error="$dir/error.log" --skip-name-resolve --innodb-buffer-pool-size=64M \
+      --max-connections=500 --max-allowed-packet=64M --local-infile=1 >/dev/null 2>&1 &
+  pid=$!
+  for _ in $(seq 1 300); do
+    "$client" --no-defaults "$@" -S "$sock" -e 'SELECT 1' >/dev/null 2>&1 && return 0
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+  return 1
 }
 
 stop_server() {
@@ -49,21 +65,11 @@ start)
   done
   [ "$installed" = 1 ] || { cat "$dir/install.log" >&2; exit 1; }
   sock="$dir/mysqld.sock"
-  for attempt in 1 2 3 4 5; do
+  ok=0
+  for _ in 1 2 3 4 5; do
     port=$(free_port)
-    "$mysqld" --no-defaults --datadir="$dir/data" --socket="$sock" --port="$port" \
-        --bind-address=127.0.0.1 --user=root --pid-file="$dir/mysqld.pid" \
-        --log-error="$dir/error.log" --skip-name-resolve --innodb-buffer-pool-size=64M \
-        --max-connections=500 --max-allowed-packet=64M --local-infile=1 >/dev/null 2>&1 &
-    pid=$!
-    ok=0
-    for _ in $(seq 1 300); do
-      if "$client" --no-defaults -uroot -S "$sock" -e 'SELECT 1' >/dev/null 2>&1; then ok=1; break; fi
-      kill -0 "$pid" 2>/dev/null || break
-      sleep 0.1
-    done
-    [ "$ok" = 1 ] && break
-    kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true
+    # A fresh data folder: root has no password yet.
+    if launch_server "$port" "$sock" -uroot; then ok=1; break; fi
   done
   [ "$ok" = 1 ] || { echo "the test server did not start:" >&2; tail -20 "$dir/error.log" >&2; exit 1; }
   # A failure from here on must not leave the server running.
@@ -107,20 +113,10 @@ restart)
   dir=$(cd "$dir" && pwd)
   # shellcheck disable=SC1091
   . "$dir/env"
-  mysqld=$(find_bin mariadbd mysqld)
+  mysqld=$(find_bin mariadbd mysqld) || { echo "mariadbd not found: run scripts/install-deps.sh" >&2; exit 1; }
   client=$(find_bin mariadb mysql)
-  "$mysqld" --no-defaults --datadir="$dir/data" --socket="$QUARVEL_TEST_DB_SOCKET" --port="$QUARVEL_TEST_DB_PORT" \
-      --bind-address=127.0.0.1 --user=root --pid-file="$dir/mysqld.pid" \
-      --log-error="$dir/error.log" --skip-name-resolve --innodb-buffer-pool-size=64M \
-      --max-connections=500 --max-allowed-packet=64M --local-infile=1 >/dev/null 2>&1 &
-  pid=$!
-  ok=0
-  for _ in $(seq 1 300); do
-    if "$client" --no-defaults -uroot -prootpw -S "$QUARVEL_TEST_DB_SOCKET" -e 'SELECT 1' >/dev/null 2>&1; then ok=1; break; fi
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  [ "$ok" = 1 ] || { echo "the test server did not start again:" >&2; tail -20 "$dir/error.log" >&2; exit 1; }
+  launch_server "$QUARVEL_TEST_DB_PORT" "$QUARVEL_TEST_DB_SOCKET" -uroot -p"$QUARVEL_TEST_DB_ROOT_PASSWORD" \
+    || { echo "the test server did not start again:" >&2; tail -20 "$dir/error.log" >&2; exit 1; }
   sed -i "s/^QUARVEL_TEST_DB_PID=.*/QUARVEL_TEST_DB_PID=$pid/" "$dir/env"
   echo "test server again on 127.0.0.1:$QUARVEL_TEST_DB_PORT (pid $pid)"
   ;;

@@ -32,19 +32,10 @@ table_size=10000
 build=${QUARVEL_BUILD_DIR:-$src/build}
 platform=xvfb
 command -v xvfb-run >/dev/null || platform=offscreen
-
-while [ $# -gt 0 ]; do
-  case "$1" in
-    --time) time_s=$2; shift 2 ;;
-    --threads) threads=$2; shift 2 ;;
-    --tables) tables=$2; shift 2 ;;
-    --table-size) table_size=$2; shift 2 ;;
-    --build) build=$2; shift 2 ;;
-    --platform) platform=$2; shift 2 ;;
-    -h|--help) sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
-    *) echo "unknown option $1 (see --help)" >&2; exit 2 ;;
-  esac
-done
+# shellcheck disable=SC1091
+. "$src/scripts/lib/testenv.sh"
+parse_options --time=time_s --threads=threads --tables=tables --table-size=table_size --build=build \
+  --platform=platform -- "$@"
 for v in "$time_s" "$threads" "$tables" "$table_size"; do
   [[ "$v" =~ ^[1-9][0-9]*$ ]] || { echo "not a positive number: $v" >&2; exit 2; }
 done
@@ -65,25 +56,11 @@ gpid=""
 cleanup() {
   [ -n "$qpid" ] && kill "$qpid" 2>/dev/null || true
   [ -n "$gpid" ] && kill "$gpid" 2>/dev/null || true
-  "$src/scripts/testdb.sh" stop "$work/db" >/dev/null 2>&1 || true
-  rm -rf "$work"
+  stop_throwaway_db "$work"
 }
 trap cleanup EXIT
 
-free_port() {
-  /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1]); s.close()'
-}
-wait_port() {
-  for _ in $(seq 1 400); do
-    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
-    sleep 0.05
-  done
-  return 1
-}
-
-"$src/scripts/testdb.sh" start "$work/db" >/dev/null
-# shellcheck disable=SC1091
-. "$work/db/env"
+start_throwaway_db "$work"
 dbport=$QUARVEL_TEST_DB_PORT
 common=(--mysql-host=127.0.0.1 --mysql-user="$QUARVEL_TEST_DB_USER" --mysql-password="$QUARVEL_TEST_DB_PASSWORD"
         --mysql-db="$QUARVEL_TEST_DB_NAME" --tables="$tables" --table-size="$table_size")
@@ -111,7 +88,7 @@ run_sysbench "$port" "$work/a.out"
 kill -INT "$qpid"; wait "$qpid" || true; qpid=""
 
 # (b) the window with the engine
-mkdir -p "$work/home-b" "$work/runtime"; chmod 700 "$work/runtime"
+mkdir -p "$work/home-b"; runtime_dir "$work/runtime"
 port=$(free_port)
 gui_args=(--server "127.0.0.1:$dbport" --user "$QUARVEL_TEST_DB_USER" --password "$QUARVEL_TEST_DB_PASSWORD"
           --port "$port" --duration $((time_s + 4)))

@@ -15,68 +15,21 @@ src=$(cd "$here/../.." && pwd)
 out=$(mkdir -p "$1" && cd "$1" && pwd); shift
 build=${QUARVEL_BUILD_DIR:-$src/build}
 seconds=20
-while [ $# -gt 0 ]; do
-  case "$1" in
-    --build) build=$2; shift 2 ;;
-    --seconds) seconds=$2; shift 2 ;;
-    *) echo "unknown option $1" >&2; exit 2 ;;
-  esac
-done
+# shellcheck disable=SC1091
+. "$src/scripts/lib/testenv.sh"
+parse_options --build=build --seconds=seconds -- "$@"
 
 work=$(mktemp -d /tmp/quarvel-shots.XXXXXX)
-cleanup() {
-  "$src/scripts/testdb.sh" stop "$work/db" >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-"$src/scripts/testdb.sh" start "$work/db" >/dev/null
-# shellcheck disable=SC1091
-. "$work/db/env"
-export QUARVEL_TEST_DB_HOST QUARVEL_TEST_DB_PORT QUARVEL_TEST_DB_USER QUARVEL_TEST_DB_PASSWORD QUARVEL_TEST_DB_NAME
-
-mkdir -p "$work/home/data/Tessam/Quarvel" "$work/runtime"
-chmod 700 "$work/runtime"
-port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-password=$(/usr/bin/python3 -c 'import base64,sys; print(base64.b64encode(bytes(b ^ 0xC4 for b in sys.argv[1].encode())).decode())' "$QUARVEL_TEST_DB_PASSWORD")
-cat > "$work/home/data/Tessam/Quarvel/settings.ini" <<INI
-[General]
-Language=english
-CheckUpdate=false
-AutoOpenNewSession=false
-AutoStart=true
-StayOnTop=false
-MaxLinesFlow=300
-MaxSessions=100
-AlwaysTunneling=false
-
-[Profiles]
-CountProfiles=1
-CurrentProfile=0
-Profile0\\Name=Test server
-Profile0\\DbType=1
-Profile0\\ConnectionMethod=0
-Profile0\\Host=$QUARVEL_TEST_DB_HOST
-Profile0\\Port=$QUARVEL_TEST_DB_PORT
-Profile0\\User=$QUARVEL_TEST_DB_USER
-Profile0\\Password=$password
-Profile0\\Compression=false
-Profile0\\Socket=/tmp/mysql.sock
-Profile0\\StatusCheck=true
-Profile0\\StatusPeriod=2
-Profile0\\ProfilerPort=$port
-Profile0\\NetworkConnections=false
-Profile0\\InteractPassword=false
-INI
+trap 'stop_throwaway_db "$work"' EXIT
+start_throwaway_db "$work"
+runtime_dir "$work/runtime"
+port=$(free_port)
+write_test_settings "$work/home" AutoStart=true StatusPeriod=2 ProfilerPort="$port"
 
 # Shared by this script and the one run under the X server.
 cat > "$work/helpers.sh" <<'HELPERS'
-wait_port() { # PORT
-  for _ in $(seq 1 100); do
-    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
-    sleep 0.2
-  done
-  return 1
-}
+# shellcheck disable=SC1091
+. "$src/scripts/lib/testenv.sh"
 sample_app() { # PORT PACE LOG: the sample application through PORT, in the background
   /usr/bin/python3 "$src/scripts/sample-app.py" --port "$1" --user "$QUARVEL_TEST_DB_USER" \
     --password "$QUARVEL_TEST_DB_PASSWORD" --database "$QUARVEL_TEST_DB_NAME" --sessions 3 --pace "$2" >"$3" 2>&1 &
@@ -86,7 +39,7 @@ HELPERS
 . "$work/helpers.sh"
 
 # Sessions for the archive tab: captured headless into the same archive file.
-capport=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+capport=$(free_port)
 XDG_DATA_HOME="$work/home" QUARVEL_DATA_DIR="$build/share/quarvel" "$build/app/quarvel-capture" --quiet --archive \
   --server "$QUARVEL_TEST_DB_HOST:$QUARVEL_TEST_DB_PORT" --user "$QUARVEL_TEST_DB_USER" \
   --password "$QUARVEL_TEST_DB_PASSWORD" --port "$capport" >"$work/capture.out" 2>&1 &
@@ -106,14 +59,8 @@ set -euo pipefail
 program=$1; work=$2; port=$3; out=$4; seconds=$5; src=$6
 # shellcheck disable=SC1091
 . "$work/helpers.sh"
-export XDG_DATA_HOME=$work/home XDG_RUNTIME_DIR=$work/runtime
-unset QT_QPA_PLATFORM
-"$program" >"$work/quarvel.out" 2>&1 &
-pid=$!
-win=$(xdotool search --sync --onlyvisible --name '^Connection profiles$' | head -1)
-xdotool windowactivate --sync "$win" 2>/dev/null || xdotool windowfocus --sync "$win"
-sleep 0.5
-xdotool key --window "$win" Return
+start_program "$program" "$work"
+accept_profile_dialog
 wait_port "$port" || true
 sample_app "$port" 0.3 "$work/sample.out"
 app=$!

@@ -17,16 +17,9 @@ delay=50
 polls=10
 build=${QUARVEL_BUILD_DIR:-$src/build}
 baseline=""
-while [ $# -gt 0 ]; do
-  case "$1" in
-    --delay) delay=$2; shift 2 ;;
-    --polls) polls=$2; shift 2 ;;
-    --build) build=$2; shift 2 ;;
-    --baseline) baseline=$2; shift 2 ;;
-    -h|--help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
-    *) echo "unknown option $1 (see --help)" >&2; exit 2 ;;
-  esac
-done
+# shellcheck disable=SC1091
+. "$src/scripts/lib/testenv.sh"
+parse_options --delay=delay --polls=polls --build=build --baseline=baseline -- "$@"
 for b in "$build" ${baseline:+"$baseline"}; do
   [ -x "$b/bench/poller/bench_poller" ] || { echo "no bench_poller in $b/bench/poller: build it first" >&2; exit 2; }
 done
@@ -36,14 +29,11 @@ work=$(mktemp -d /tmp/quarvel-pollbench.XXXXXX)
 relay=""
 cleanup() {
   [ -n "$relay" ] && kill "$relay" 2>/dev/null || true
-  "$src/scripts/testdb.sh" stop "$work/db" >/dev/null 2>&1 || true
-  rm -rf "$work"
+  stop_throwaway_db "$work"
 }
 trap cleanup EXIT
 
-"$src/scripts/testdb.sh" start "$work/db" >/dev/null
-# shellcheck disable=SC1091
-. "$work/db/env"
+start_throwaway_db "$work"
 "$build/tests/delay-relay" 127.0.0.1 "$QUARVEL_TEST_DB_PORT" "$delay" >"$work/relay.port" &
 relay=$!
 for _ in $(seq 1 100); do [ -s "$work/relay.port" ] && break; sleep 0.05; done

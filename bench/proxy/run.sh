@@ -36,20 +36,10 @@ table_size=10000
 build=${QUARVEL_BUILD_DIR:-$src/build}
 workloads=point_select_disable,point_select_auto,read_write_disable
 baseline=""
-
-while [ $# -gt 0 ]; do
-  case "$1" in
-    --time) time_s=$2; shift 2 ;;
-    --threads) threads=$2; shift 2 ;;
-    --tables) tables=$2; shift 2 ;;
-    --table-size) table_size=$2; shift 2 ;;
-    --build) build=$2; shift 2 ;;
-    --baseline) baseline=$2; shift 2 ;;
-    --workloads) workloads=$2; shift 2 ;;
-    -h|--help) sed -n '2,28p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
-    *) echo "unknown option $1 (see --help)" >&2; exit 2 ;;
-  esac
-done
+# shellcheck disable=SC1091
+. "$src/scripts/lib/testenv.sh"
+parse_options --time=time_s --threads=threads --tables=tables --table-size=table_size --build=build \
+  --baseline=baseline --workloads=workloads -- "$@"
 for v in "$time_s" "$threads" "$tables" "$table_size"; do
   [[ "$v" =~ ^[1-9][0-9]*$ ]] || { echo "not a positive number: $v" >&2; exit 2; }
 done
@@ -73,25 +63,11 @@ qpid=""
 cleanup() {
   [ -n "$qpid" ] && kill "$qpid" 2>/dev/null || true
   [ -n "$hapid" ] && kill "$hapid" 2>/dev/null || true
-  "$src/scripts/testdb.sh" stop "$work/db" >/dev/null 2>&1 || true
-  rm -rf "$work"
+  stop_throwaway_db "$work"
 }
 trap cleanup EXIT
 
-free_port() {
-  /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1]); s.close()'
-}
-wait_port() { # wait until something accepts on 127.0.0.1:$1
-  for _ in $(seq 1 200); do
-    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
-    sleep 0.05
-  done
-  return 1
-}
-
-"$src/scripts/testdb.sh" start "$work/db" >/dev/null
-# shellcheck disable=SC1091
-. "$work/db/env"
+start_throwaway_db "$work"
 dbport=$QUARVEL_TEST_DB_PORT
 common=(--mysql-host=127.0.0.1 --mysql-user="$QUARVEL_TEST_DB_USER" --mysql-password="$QUARVEL_TEST_DB_PASSWORD"
         --mysql-db="$QUARVEL_TEST_DB_NAME" --tables="$tables" --table-size="$table_size")

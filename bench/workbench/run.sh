@@ -15,30 +15,18 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 src=$(cd "$here/../.." && pwd)
 build=${QUARVEL_BUILD_DIR:-$src/build}
-
-while [ $# -gt 0 ]; do
-  case "$1" in
-    --build) build=$2; shift 2 ;;
-    -h|--help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
-    *) echo "unknown option $1 (see --help)" >&2; exit 2 ;;
-  esac
-done
+# shellcheck disable=SC1091
+. "$src/scripts/lib/testenv.sh"
+parse_options --build=build -- "$@"
 
 grid="$build/bench/workbench/bench_grid"
 twin="$build/bench/twin/bench_twin"
 [ -x "$grid" ] || { echo "$grid is missing: cmake --build $build --target bench_grid" >&2; exit 1; }
 
 work=$(mktemp -d /tmp/quarvel-gridbench.XXXXXX)
-cleanup() {
-  "$src/scripts/testdb.sh" stop "$work/db" >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-"$src/scripts/testdb.sh" start "$work/db" >/dev/null
-# shellcheck disable=SC1091
-. "$work/db/env"
-mkdir -p "$work/runtime"; chmod 700 "$work/runtime"
+trap 'stop_throwaway_db "$work"' EXIT
+start_throwaway_db "$work"
+runtime_dir "$work/runtime"
 export QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$work/runtime" QUARVEL_DATA_DIR="$build/share/quarvel"
 
 echo "== result grid"

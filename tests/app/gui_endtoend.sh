@@ -11,63 +11,22 @@ set -euo pipefail
 
 program=$1
 work=$2
-: "${QUARVEL_TEST_DB_ENV:?}"
+lib=$(cd "$(dirname "$0")/../../scripts/lib" && pwd)/testenv.sh
 # shellcheck disable=SC1090
-source "$QUARVEL_TEST_DB_ENV"
-
-rm -rf "$work"
-mkdir -p "$work/home/data/Tessam/Quarvel" "$work/runtime"
-chmod 700 "$work/runtime"
-
-port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-# The password is stored as the program stores it: UTF-8 bytes XOR 0xC4, Base64.
-password=$(/usr/bin/python3 -c 'import base64,sys; print(base64.b64encode(bytes(b ^ 0xC4 for b in sys.argv[1].encode())).decode())' "$QUARVEL_TEST_DB_PASSWORD")
-
-cat > "$work/home/data/Tessam/Quarvel/settings.ini" <<INI
-[General]
-Language=english
-CheckUpdate=false
-AutoOpenNewSession=false
-AutoStart=true
-StayOnTop=false
-MaxLinesFlow=300
-MaxSessions=100
-AlwaysTunneling=false
-
-[Profiles]
-CountProfiles=1
-CurrentProfile=0
-Profile0\\Name=Test server
-Profile0\\DbType=1
-Profile0\\ConnectionMethod=0
-Profile0\\Host=$QUARVEL_TEST_DB_HOST
-Profile0\\Port=$QUARVEL_TEST_DB_PORT
-Profile0\\User=$QUARVEL_TEST_DB_USER
-Profile0\\Password=$password
-Profile0\\Compression=false
-Profile0\\Socket=/tmp/mysql.sock
-Profile0\\StatusCheck=true
-Profile0\\StatusPeriod=1
-Profile0\\ProfilerPort=$port
-Profile0\\NetworkConnections=false
-Profile0\\InteractPassword=false
-INI
+. "$lib"
+use_test_server "$work"
+port=$(free_port)
+write_test_settings "$work/home" AutoStart=true StatusPeriod=1 ProfilerPort="$port"
 
 cat > "$work/session.sh" <<'INNER'
 #!/usr/bin/env bash
 set -euo pipefail
-program=$1; work=$2; port=$3
-export XDG_DATA_HOME=$work/home XDG_RUNTIME_DIR=$work/runtime
-unset QT_QPA_PLATFORM QUARVEL_TEST_AUTOCLOSE
-"$program" >"$work/quarvel.out" 2>&1 &
-pid=$!
-fail() { echo "FAIL: $*"; import -window root "$work/failure.png" || true; kill "$pid" 2>/dev/null || true; exit 1; }
-
-# The profile dialog comes up over the main window; Return is its OK.
-win=$(xdotool search --sync --onlyvisible --name '^Connection profiles$' | head -1) || fail "no profile dialog"
-xdotool windowactivate --sync "$win" 2>/dev/null || xdotool windowfocus --sync "$win"
-sleep 0.5
-xdotool key --window "$win" Return
+program=$1; work=$2; port=$3; lib=$4
+# shellcheck disable=SC1090
+. "$lib"
+start_program "$program" "$work"
+# The profile dialog comes up over the main window.
+accept_profile_dialog || fail "could not accept the profile dialog"
 
 # Auto-start opens the profiler port.
 for _ in $(seq 1 100); do
@@ -97,4 +56,4 @@ echo "PASS: relayed through port $port; screenshot $work/statistics.png"
 INNER
 chmod +x "$work/session.sh"
 
-xvfb-run -a -s "-screen 0 1280x860x24" "$work/session.sh" "$program" "$work" "$port"
+xvfb-run -a -s "-screen 0 1280x860x24" "$work/session.sh" "$program" "$work" "$port" "$lib"
