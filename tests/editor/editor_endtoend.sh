@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The real program under a virtual X server: the profile dialog accepted with
+# The installed program under a virtual X server: the profile dialog accepted with
 # a profile for the test server, an SQL editor tab opened from the toolbar, a
 # statement typed and run with F9. Checks on the server that the table the
 # statement creates exists; leaves editor.png in the work folder.
