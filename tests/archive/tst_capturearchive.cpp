@@ -9,7 +9,6 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QTcpServer>
 #include <QTemporaryDir>
 
 #include <csignal>
@@ -33,12 +32,6 @@ for sql in json.load(sys.stdin):
         pass
 conn.close()
 )";
-
-quint16 freePort()
-{
-    QTcpServer s;
-    return s.listen(QHostAddress::LocalHost, 0) ? s.serverPort() : 0;
-}
 
 /// A running quarvel-capture relaying to the test server.
 struct Capture
@@ -116,14 +109,8 @@ private slots:
     {
         REQUIRE_TESTDB(db);
         const QString file = dir.path() + "/copied/savedSessions";
-        {
-            ArchiveStore earlier(QStringLiteral("earlier"));
-            QVERIFY(earlier.open(file));
-            for (ulong id : {9, 10}) {
-                std::unique_ptr<SessionData> s(makeSession(id, {"SELECT earlier"}));
-                QVERIFY(earlier.save(*s));
-            }
-        }
+        for (ulong id : {9, 10})
+            QVERIFY(saveInto(file, id, {"SELECT earlier"}));
         QString binary = QStringLiteral("SELECT '");
         for (ushort c = 1; c < 0x20; ++c)
             binary += QChar(c);
@@ -145,10 +132,7 @@ private slots:
         ArchiveStore saved(QStringLiteral("check"));
         QVERIFY(saved.open(file));
         QCOMPARE(ids(saved), (QStringList{"0000012", "0000011", "0000010", "0000009"}));
-        const QStringList back = saved.statementTexts("0000011");
-        QCOMPARE(back, texts);
-        for (int i = 0; i < texts.size(); ++i)
-            QCOMPARE(back.at(i).toUtf8(), texts.at(i).toUtf8());
+        QCOMPARE(saved.statementTexts("0000011"), texts);
         const ArchivedSession row = saved.session("0000011");
         QCOMPARE((QStringList{row.user, row.db, row.queries, row.error}),
                  (QStringList{db.user, db.database, QString::number(texts.size()), "no"}));
@@ -161,12 +145,9 @@ private slots:
         REQUIRE_TESTDB(db);
         const QString file = ArchiveStore::defaultPath();
         QFile::remove(file);
-        {
-            ArchiveStore window(QStringLiteral("window"));
-            QVERIFY(window.open(file));
-            QVERIFY(RawFile(file).run("CREATE TRIGGER refuse BEFORE INSERT ON queries WHEN NEW.query LIKE '%refuse me%' "
-                                      "BEGIN SELECT RAISE(ABORT, 'refused by the file'); END"));
-        }
+        QVERIFY(ArchiveStore(QStringLiteral("window")).open(file));
+        QVERIFY(RawFile(file).run("CREATE TRIGGER refuse BEFORE INSERT ON queries WHEN NEW.query LIKE '%refuse me%' "
+                                  "BEGIN SELECT RAISE(ABORT, 'refused by the file'); END"));
         // "--archive" followed by another option: the window's own file
         Capture c(db, {"--archive", "--quiet"});
         QVERIFY2(c.waitListening(), qPrintable(c.err));
@@ -188,12 +169,7 @@ private slots:
         Capture c(db, {"--archive", file});
         QVERIFY2(c.waitListening(), qPrintable(c.err));
         // the window saves its own session 1 into the same file meanwhile
-        {
-            ArchiveStore window(QStringLiteral("window"));
-            QVERIFY(window.open(file));
-            std::unique_ptr<SessionData> s(makeSession(1, {"from the window"}));
-            QVERIFY(window.save(*s));
-        }
+        QVERIFY(saveInto(file, 1, {"from the window"}));
         QCOMPARE(c.session({"SELECT 'captured'"}), 0);
         QTRY_VERIFY_WITH_TIMEOUT((c.collect(), c.out.contains("saved to the archive")), 20000);
         QCOMPARE(c.stop(SIGINT), 0);

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QStringList>
+#include <QTcpServer>
 
 TestDb TestDb::load()
 {
@@ -57,4 +58,10 @@ QString binaryDir()
 {
     const QByteArray env = qgetenv("QUARVEL_BINARY_DIR");
     return env.isEmpty() ? QStringLiteral(QUARVEL_BINARY_DIR) : QString::fromLocal8Bit(env);
+}
+
+quint16 freePort()
+{
+    QTcpServer s;
+    return s.listen(QHostAddress::LocalHost, 0) ? s.serverPort() : 0;
 }

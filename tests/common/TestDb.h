@@ -33,6 +33,9 @@ struct TestDb
     if (!db.valid)                                                           \
         QSKIP("the MariaDB test server fixture is not running")
 
+/// A loopback port that nothing listens on right now.
+quint16 freePort();
+
 /// Source and build folders of the project.
 QString sourceDir();
 QString binaryDir();
