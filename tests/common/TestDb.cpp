@@ -5,10 +5,10 @@
 #include <QStringList>
 #include <QTcpServer>
 
-TestDb TestDb::load()
+TestDb TestDb::load(const QString& envFile)
 {
     TestDb db;
-    const QString path = QString::fromLocal8Bit(qgetenv("QUARVEL_TEST_DB_ENV"));
+    const QString path = envFile.isEmpty() ? QString::fromLocal8Bit(qgetenv("QUARVEL_TEST_DB_ENV")) : envFile;
     QFile f(path);
     if (path.isEmpty() || !f.open(QIODevice::ReadOnly))
         return db;
