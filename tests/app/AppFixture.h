@@ -5,10 +5,9 @@
 #include "MainWindow.h"
 #include "ModalWatcher.h"
 #include "MngrSessions.h"
-#include "Settings.h"
 #include "StyleEngine.h"
 #include "TestDb.h"
-#include "languageEngine.h"
+#include "TestTexts.h"
 
 #include <QtNetwork>
 #include <QtTest>
@@ -18,23 +17,15 @@
 
 /// Settings on a fresh settings.ini, English texts, the session manager and
 /// the main window, wired as the program wires them.
-struct App
+struct App : EnglishTexts
 {
-    App()
+    App() : EnglishTexts(true)
     {
-        QCoreApplication::setOrganizationName("Tessam");
-        QCoreApplication::setApplicationName("Quarvel");
-        QFile::remove(iniPath());
-        settings = std::make_unique<Settings>();
-        lang = std::make_unique<languageEngine>(settings.get());
-        if (!lang->loadLanguage("english"))
-            qFatal("english texts missing");
         QObject::connect(settings.get(), &Settings::changeLanguage, lang.get(), &languageEngine::changeLanguage);
         mngr = std::make_unique<MngrSessions>(settings.get());
         style = std::make_unique<StyleEngine>();
         win = std::make_unique<MainWindow>(lang.get(), style.get(), settings.get(), mngr.get(), qApp->clipboard());
     }
-    static QString iniPath() { return Settings::dataLocation() + "/settings.ini"; }
     static QByteArray iniBytes()
     {
         QFile f(iniPath());
@@ -46,8 +37,6 @@ struct App
         return (lang.get()->*section)(title) + '|' + (lang.get()->*section)(text);
     }
 
-    std::unique_ptr<Settings> settings;
-    std::unique_ptr<languageEngine> lang;
     std::unique_ptr<MngrSessions> mngr;
     std::unique_ptr<StyleEngine> style;
     std::unique_ptr<MainWindow> win;

@@ -35,8 +35,7 @@ private slots:
 
     void executeKeepsStatementsAsTyped()
     {
-        SqlWidget* w = newTab();
-        w->setDbName("quarvel_test");
+        SqlWidget* w = newTab({}, "quarvel_test");
         const SqlRunEnd end = runText(w, "CREATE TABLE typed (id INT, s VARCHAR(100));\n"
                                          "INSERT INTO typed VALUES (1, 'a  b\n  c;d'), (2, \"it's\\\";\");\n"
                                          "SELECT nope FROM typed;\n"
@@ -99,8 +98,7 @@ private slots:
     {
         QFETCH(QString, statement);
         QFETCH(bool, ok);
-        SqlWidget* w = newTab();
-        w->setDbName("quarvel_test");
+        SqlWidget* w = newTab({}, "quarvel_test");
         boxes->boxes.clear();
         QCOMPARE(runText(w, statement, "btnProfile"), ok ? SqlRunEnd::Completed : SqlRunEnd::Failed);
         if (ok) {
@@ -121,8 +119,7 @@ private slots:
     void explainViews()
     {
         server("CREATE TABLE ex (id INT PRIMARY KEY, v INT); INSERT INTO ex VALUES (1, 1), (2, 2)");
-        SqlWidget* w = newTab("SELECT * FROM ex WHERE v = 1; SELECT * FROM ex WHERE id = 1");
-        w->setDbName("quarvel_test");
+        SqlWidget* w = newTab("SELECT * FROM ex WHERE v = 1; SELECT * FROM ex WHERE id = 1", "quarvel_test");
         Ui::SqlWidget* f = w->form();
 
         QCOMPARE(runAndWait(w, f->btnExplain), SqlRunEnd::Completed);
@@ -161,8 +158,7 @@ private slots:
 
     void stopEndsRunningStatement()
     {
-        SqlWidget* w = newTab();
-        w->setDbName("quarvel_test");
+        SqlWidget* w = newTab({}, "quarvel_test");
         Ui::SqlWidget* f = w->form();
         QSignalSpy done(w, &SqlWidget::runFinished);
         QVERIFY(startRunning(w, "SELECT SLEEP(30); CREATE TABLE after_stop (i INT)", db, "SELECT SLEEP(30)"));
@@ -186,7 +182,7 @@ private slots:
     void windowThreadGoesOnWhileServerHoldsAnswer()
     {
         DelayRelay relay(db.host, db.port, 0);
-        SqlWidget* w = newTab("SELECT 1", relay.port());
+        SqlWidget* w = newTab("SELECT 1", {}, relay.port());
         relay.setPaused(true);
         // Posted before the click: runs only when the window's thread is free again.
         bool runningWhenTimerFired = false;
@@ -282,12 +278,15 @@ public slots:
     void openUrl(const QUrl& url) { opened << url; }
 
 private:
-    SqlWidget* newTab(const QString& text = QString(), quint16 port = 0)
+    /// A connected tab holding `text`, using `database` unless empty.
+    SqlWidget* newTab(const QString& text = QString(), const QString& database = QString(), quint16 port = 0)
     {
         auto* w = new SqlWidget(tabs.size() + 1, paramsFor(db, port), text, nullptr, app->lang.get());
         tabs << w;
         if (!waitConnected(w))
             qFatal("the tab did not connect");
+        if (!database.isEmpty())
+            w->setDbName(database);
         return w;
     }
     /// Runs SQL on the test server with the command-line client; its output.

@@ -2,13 +2,12 @@
 // real server and on the twelve-column shape, and the JSON plan tree.
 #include "ResponseExplainWidget.h"
 #include "ResponseVExplainWidget.h"
-#include "Settings.h"
 #include "TableButtonDelegate.h"
 #include "TableWarningDelegate.h"
 #include "TestSql.h"
+#include "TestTexts.h"
 #include "TextHelpers.h"
 #include "WidgetEnv.h"
-#include "languageEngine.h"
 
 #include <QtSql>
 #include <QtTest>
@@ -65,8 +64,8 @@ class TestExplain : public QObject
 {
     Q_OBJECT
 
-    QScopedPointer<Settings> settings;
-    QScopedPointer<languageEngine> lang;
+    EnglishTexts texts;
+    languageEngine* const lang = texts.lang.get();
     QSqlDatabase server;
 
     /// The widget over `sql` run on `conn`.
@@ -75,7 +74,7 @@ class TestExplain : public QObject
         QSqlQuery q(conn);
         if (!q.exec(sql))
             qWarning() << q.lastError().text();
-        return new ResponseExplainWidget(readResultSet(q, 1.0), nullptr, lang.data());
+        return new ResponseExplainWidget(readResultSet(q, 1.0), nullptr, lang);
     }
 
     /// Per row, the columns that warn (field name -> tool tip key): the
@@ -109,12 +108,7 @@ class TestExplain : public QObject
 private slots:
     void initTestCase()
     {
-        QCoreApplication::setOrganizationName("Tessam");
-        QCoreApplication::setApplicationName("Quarvel");
-        settings.reset(new Settings);
-        lang.reset(new languageEngine(settings.data()));
-        QVERIFY(lang->loadLanguage("english"));
-        WidgetEnv::setLanguage(lang.data()); // for the widgets made from a query
+        WidgetEnv::setLanguage(lang); // for the widgets made from a query
         const TestDb db = TestDb::load();
         if (!db.valid)
             return;
