@@ -12,18 +12,6 @@
 
 namespace {
 
-/// Points the current profile at the server of `db`.
-void useServer(Settings* settings, const TestDb& db, int dbType = 1)
-{
-    Profile* p = settings->profiles.at(settings->CurrentProfile);
-    p->Host = db.host;
-    p->Port = db.port;
-    p->User = db.user;
-    p->Password = db.password;
-    p->DbType = dbType;
-    p->ProfilerPort = freePort();
-}
-
 /// Runs scripts/testdb.sh with `args`; true when it succeeded.
 bool testdb(const QStringList& args)
 {
@@ -45,7 +33,7 @@ private slots:
         if (!db.valid)
             QSKIP("the MariaDB test server fixture is not running");
         fx = std::make_unique<Live>();
-        useServer(fx->settings.get(), db);
+        fx->useServer(db);
     }
 
     void cleanup() { fx.reset(); }
@@ -161,12 +149,9 @@ private slots:
 
         fx.reset();
         fx = std::make_unique<Live>(false);
-        useServer(fx->settings.get(), own);
+        fx->useServer(own);
         ModalWatcher watcher(fx->win.get());
-        auto proxy = std::make_unique<ProxyServer>(fx->settings.get(), fx->mngr.get(), fx->lang.get());
-        connect(fx->win.get(), &MainWindow::startBtnPress, proxy.get(), &ProxyServer::startProxy);
-        connect(fx->win.get(), &MainWindow::stopBtnPress, proxy.get(), &ProxyServer::stopProxy);
-        fx->win->setProxy(proxy.get());
+        ProxyServer* proxy = fx->attachProxy();
 
         fx->ui()->btnSql->click();
         SqlWidget* tab = currentTab();
