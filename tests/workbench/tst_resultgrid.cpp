@@ -140,8 +140,6 @@ private slots:
             {49999, 1, "100000"}};
         for (const auto& s : samples)
             QCOMPARE(proxy->index(s.row, s.col).data().toString(), QString(s.text));
-        for (int c = 0; c < 10; ++c)
-            QVERIFY(table->columnWidth(c) <= ResponseWidget::maxColumnWidth);
         // Widths come from the first rows and the last few: the widest number fits.
         QVERIFY(!TableButtonDelegate::textOverflows("25000.0000", table->font(), table->columnWidth(4)));
 
