@@ -1,6 +1,6 @@
 // The update check against a local HTTP server (the request, every kind of
 // answer, failures quiet or reported, links opened only when safe and asked
-// for) and the About box (texts, version, picture, its update button).
+// for) and the About box (version, picture, its update button).
 
 #include "AboutDialog.h"
 #include "AppFixture.h"
@@ -216,18 +216,15 @@ private slots:
         QCOMPARE(watcher->boxes, QStringList{box("no_get_info_str")});
     }
 
-    void aboutBoxShowsTextsAndAsksForUpdates()
+    void aboutBoxShowsVersionAndAsksForUpdates()
     {
         useEndpoint("");
-        const auto about = [this](const char* key) { return app->lang->about(key); };
-        QStringList seen;
+        QString version;
         Qt::TextFormat linkFormat = Qt::AutoText;
         watcher->onDialog = [&](QDialog* d) {
-            if (!seen.isEmpty())
+            if (!version.isEmpty())
                 return;   // the About box again, after the update box
-            seen << d->windowTitle() << child<QLabel>(d, "version")->text() << child<QLabel>(d, "label_2")->text()
-                 << child<QLabel>(d, "lbl_disclamer")->text() << child<QPushButton>(d, "btnUpdate")->text()
-                 << child<QPushButton>(d, "btnClose")->text();
+            version = child<QLabel>(d, "version")->text();
             QTest::mouseClick(child<QLabel>(d, "label"), Qt::LeftButton);
             linkFormat = child<QLabel>(d, "label_5")->textFormat();
             QTimer::singleShot(0, d, [d] {
@@ -236,9 +233,7 @@ private slots:
             });
         };
         win()->form()->helpBtn->click();
-        QCOMPARE(seen, (QStringList{about("about_title"), about("version_str") + " " + MainWindow::_version,
-                                    about("license_str"), about("disclaimer_str"), about("update_btn"),
-                                    about("close_btn")}));
+        QCOMPARE(version, app->lang->about("version_str") + " " + MainWindow::_version);
         QCOMPARE(watcher->boxes, QStringList{box("no_get_info_str")});
         // The picture opens the project page, and only that.
         const QUrl page = AboutDialog::projectPage();
@@ -259,9 +254,7 @@ private slots:
         QFETCH(QByteArray, picture);
         QFETCH(bool, animated);
         QTemporaryFile file;
-        QVERIFY(file.open());
-        file.write(picture);
-        file.close();
+        QVERIFY(file.open() && file.write(picture) == picture.size() && file.flush());
         AboutDialog dialog("t", "v", "l", "d");
         if (!picture.isEmpty())
             dialog.showPicture(file.fileName());

@@ -4,7 +4,7 @@
 // session records to save.
 
 #include "ArchiveStore.h"
-#include "SessionData.h"
+#include "TestSessions.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -12,15 +12,15 @@
 #include <QSqlRecord>
 #include <QtTest>
 
+#include <memory>
+
 /// A connection of its own to an archive file (as another program has).
 struct RawFile
 {
-    explicit RawFile(const QString& path, const QString& options = QString())
-        : name(QStringLiteral("raw%1").arg(++serial()))
+    explicit RawFile(const QString& path) : name(QStringLiteral("raw%1").arg(++serial))
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         db.setDatabaseName(path);
-        db.setConnectOptions(options);
         if (!db.open())
             qFatal("cannot open %s", qPrintable(path));
     }
@@ -64,11 +64,7 @@ struct RawFile
             out << row.section(QLatin1Char('|'), 1, 1);
         return out;
     }
-    static int& serial()
-    {
-        static int n = 0;
-        return n;
-    }
+    static inline int serial = 0;
     QString name;
 };
 
@@ -78,41 +74,35 @@ struct RawFile
 inline void writeOldFile(const QString& path, const QString& version)
 {
     RawFile f(path);
-    const bool withSystem = !version.isEmpty();
-    const QString queryError = withSystem ? QStringLiteral(", error VARCHAR") : QString();
-    const QString failed = withSystem ? QStringLiteral(", '1'") : QString();
-    const QString succeeded = withSystem ? QStringLiteral(", '0'") : QString();
+    const bool v3 = !version.isEmpty();
     QVERIFY(f.run(QStringLiteral(
         "CREATE TABLE sessions (id VARCHAR PRIMARY KEY, datetime VARCHAR, db VARCHAR, user VARCHAR, queries VARCHAR, "
         "elapsed VARCHAR, rows VARCHAR, receivedKb VARCHAR, comment VARCHAR);\n"
         "CREATE TABLE queries (id VARCHAR, num INT, time VARCHAR, timeAll VARCHAR, great VARCHAR, rows VARCHAR, "
         "send VARCHAR, get VARCHAR, query VARCHAR, db VARCHAR%1, PRIMARY KEY (id, num));\n"
-        "INSERT INTO sessions VALUES('0000003', '01.02.25 10:00', 'shop', 'app', '2', '00:00:01.500', '7', "
-        "'1.250', 'kept');\n"
-        "INSERT INTO queries VALUES('0000003', '1', '0.500', '25.000', '33', '2', '0.250', '0.050', 'UPDATE t SET "
-        "a = ''x''', 'shop'%2);\n"
+        "INSERT INTO sessions VALUES('0000003', '01.02.25 10:00', 'shop', 'app', '2', '00:00:01.500', '7', '1.250', "
+        "'kept');\n"
+        "INSERT INTO queries VALUES('0000003', '1', '0.500', '25.000', '33', '2', '0.250', '0.050', "
+        "'UPDATE t SET a = ''x''', 'shop'%2);\n"
         "INSERT INTO queries VALUES('0000003', '0', '1.500', '75.000', '100', '5', '1.000', '0.100', 'SELECT 1', "
-        "'shop'%3)").arg(queryError, failed, succeeded)));
-    if (withSystem)
-        QVERIFY(f.run(QStringLiteral("CREATE TABLE system (version_compatible VARCHAR);\n"
-                                     "INSERT INTO system VALUES('%1')").arg(version)));
+        "'shop'%3)")
+                      .arg(v3 ? ", error VARCHAR" : "", v3 ? ", '1'" : "", v3 ? ", '0'" : "")));
+    if (v3)
+        QVERIFY(f.run("CREATE TABLE system (version_compatible VARCHAR);\nINSERT INTO system VALUES('" + version + "')"));
 }
 
 /// A closed, logged-in session record numbered `id` with `texts` as its
-/// statements (a text starting with "!" failed, the "!" removed).
-inline SessionData* makeSession(ulong id, const QStringList& texts, const QString& user = QStringLiteral("app"))
+/// statements (a text starting with "!" failed) and figures for each.
+inline SessionData* makeSession(ulong id, const QStringList& texts)
 {
-    auto* s = new SessionData;
-    s->id = id;
+    SessionData* s = sessionOf(texts, id);
     s->startedAt = QDateTime(QDate(2026, 3, 5), QTime(14, 3));
-    s->userName = user;
+    s->userName = QStringLiteral("app");
     s->dbName = QStringLiteral("shop");
     s->authenticated = true;
     s->duration = QTime(0, 1, 2, 345);
     for (int i = 0; i < texts.size(); ++i) {
-        auto* q = new Query;
-        q->isError = texts.at(i).startsWith(QLatin1Char('!'));
-        q->text = q->isError ? texts.at(i).mid(1) : texts.at(i);
+        Query* q = s->queries.at(i);
         q->durationMs = 1.25 + i;
         q->shareOfTotal = i == 0 ? 0.0f : 12.5f;
         q->percentOfMax = 40 + i;
@@ -123,9 +113,20 @@ inline SessionData* makeSession(ulong id, const QStringList& texts, const QStrin
         s->rowsTotal += q->rows;
         s->responseKbTotal += q->responseKb;
         s->requestKbTotal += q->requestKb;
-        s->queries.append(q);
     }
     return s;
+}
+
+/// Saves a session of `texts` numbered `id` into `file` through a store of
+/// its own, as another program does; false (the reason printed) on failure.
+inline bool saveInto(const QString& file, ulong id, const QStringList& texts, QString* savedAs = nullptr)
+{
+    ArchiveStore other(QStringLiteral("other program"));
+    std::unique_ptr<SessionData> s(makeSession(id, texts));
+    const bool ok = other.open(file) && other.save(*s, savedAs);
+    if (!ok)
+        qWarning() << other.lastError();
+    return ok;
 }
 
 /// The statements of a record, as "text|ms|share|percent|rows|received|sent|db|error".

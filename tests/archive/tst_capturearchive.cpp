@@ -4,19 +4,15 @@
 // number another program took meanwhile, and a session that cannot be saved.
 #include "ArchiveFiles.h"
 #include "ArchiveFormat.h"
+#include "CaptureProcess.h"
 #include "RunLive.h"
 #include "Settings.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QTcpServer>
 #include <QTemporaryDir>
 
-#include <csignal>
-
 namespace {
-const QString program = binaryDir() + QStringLiteral("/app/quarvel-capture");
-
 /// A client that sends each statement exactly as given and nothing else (the
 /// mariadb client rewrites white space and comments).
 const char* const client = R"(
@@ -34,62 +30,16 @@ for sql in json.load(sys.stdin):
 conn.close()
 )";
 
-quint16 freePort()
+/// One client session through `c` sending `statements`; the client's exit code.
+int session(const Capture& c, const TestDb& db, const QStringList& statements)
 {
-    QTcpServer s;
-    return s.listen(QHostAddress::LocalHost, 0) ? s.serverPort() : 0;
+    const QByteArray json = QJsonDocument(QJsonArray::fromStringList(statements)).toJson();
+    const LiveRun r = runLive("/usr/bin/python3", {"-c", client, db.host, QString::number(c.port), db.user, db.password,
+                                                    db.database}, json);
+    if (r.exitCode != 0)
+        qWarning() << r.err;
+    return r.exitCode;
 }
-
-/// A running quarvel-capture relaying to the test server.
-struct Capture
-{
-    QProcess process;
-    QString out, err;
-    const quint16 port = freePort();
-    const TestDb& db;
-
-    Capture(const TestDb& testDb, const QStringList& more) : db(testDb)
-    {
-        process.start(program, QStringList{"--server", db.host + ':' + QString::number(db.port), "--port",
-                                           QString::number(port), "--user", db.user, "--password", db.password}
-                                   + more);
-    }
-    ~Capture()
-    {
-        process.kill();
-        process.waitForFinished();
-    }
-    void collect()
-    {
-        out += process.readAllStandardOutput();
-        err += process.readAllStandardError();
-    }
-    bool waitListening()
-    {
-        const auto done = [&]() {
-            collect();
-            return err.contains("listening on") || process.state() == QProcess::NotRunning;
-        };
-        return QTest::qWaitFor(done, 30000) && err.contains("listening on");
-    }
-    /// One client session sending `statements`.
-    int session(const QStringList& statements)
-    {
-        const QByteArray json = QJsonDocument(QJsonArray::fromStringList(statements)).toJson();
-        const LiveRun r = runLive("/usr/bin/python3", {"-c", client, db.host, QString::number(port), db.user,
-                                                        db.password, db.database}, json);
-        if (r.exitCode != 0)
-            qWarning() << r.err;
-        return r.exitCode;
-    }
-    int stop(int sig)
-    {
-        ::kill(pid_t(process.processId()), sig);
-        process.waitForFinished(30000);
-        collect();
-        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    }
-};
 
 QStringList ids(ArchiveStore& store)
 {
@@ -116,14 +66,8 @@ private slots:
     {
         REQUIRE_TESTDB(db);
         const QString file = dir.path() + "/copied/savedSessions";
-        {
-            ArchiveStore earlier(QStringLiteral("earlier"));
-            QVERIFY(earlier.open(file));
-            for (ulong id : {9, 10}) {
-                std::unique_ptr<SessionData> s(makeSession(id, {"SELECT earlier"}));
-                QVERIFY(earlier.save(*s));
-            }
-        }
+        for (ulong id : {9, 10})
+            QVERIFY(saveInto(file, id, {"SELECT earlier"}));
         QString binary = QStringLiteral("SELECT '");
         for (ushort c = 1; c < 0x20; ++c)
             binary += QChar(c);
@@ -137,18 +81,15 @@ private slots:
 
         Capture c(db, {"--quiet", "--archive", file});
         QVERIFY2(c.waitListening(), qPrintable(c.err));
-        QCOMPARE(c.session(texts), 0);
-        QCOMPARE(c.session({"SELECT 2"}), 0);
+        QCOMPARE(session(c, db, texts), 0);
+        QCOMPARE(session(c, db, {"SELECT 2"}), 0);
         QCOMPARE(c.stop(SIGINT), 0);
         QVERIFY2(c.out.contains("# archived sessions\t2\t" + file + "\n"), qPrintable(c.out));
 
         ArchiveStore saved(QStringLiteral("check"));
         QVERIFY(saved.open(file));
         QCOMPARE(ids(saved), (QStringList{"0000012", "0000011", "0000010", "0000009"}));
-        const QStringList back = saved.statementTexts("0000011");
-        QCOMPARE(back, texts);
-        for (int i = 0; i < texts.size(); ++i)
-            QCOMPARE(back.at(i).toUtf8(), texts.at(i).toUtf8());
+        QCOMPARE(saved.statementTexts("0000011"), texts);
         const ArchivedSession row = saved.session("0000011");
         QCOMPARE((QStringList{row.user, row.db, row.queries, row.error}),
                  (QStringList{db.user, db.database, QString::number(texts.size()), "no"}));
@@ -161,17 +102,14 @@ private slots:
         REQUIRE_TESTDB(db);
         const QString file = ArchiveStore::defaultPath();
         QFile::remove(file);
-        {
-            ArchiveStore window(QStringLiteral("window"));
-            QVERIFY(window.open(file));
-            QVERIFY(RawFile(file).run("CREATE TRIGGER refuse BEFORE INSERT ON queries WHEN NEW.query LIKE '%refuse me%' "
-                                      "BEGIN SELECT RAISE(ABORT, 'refused by the file'); END"));
-        }
+        QVERIFY(ArchiveStore(QStringLiteral("window")).open(file));
+        QVERIFY(RawFile(file).run("CREATE TRIGGER refuse BEFORE INSERT ON queries WHEN NEW.query LIKE '%refuse me%' "
+                                  "BEGIN SELECT RAISE(ABORT, 'refused by the file'); END"));
         // "--archive" followed by another option: the window's own file
         Capture c(db, {"--archive", "--quiet"});
         QVERIFY2(c.waitListening(), qPrintable(c.err));
-        QCOMPARE(c.session({"SELECT 1"}), 0);
-        QCOMPARE(c.session({"SELECT 'refuse me'"}), 0);
+        QCOMPARE(session(c, db, {"SELECT 1"}), 0);
+        QCOMPARE(session(c, db, {"SELECT 'refuse me'"}), 0);
         QCOMPARE(c.stop(SIGTERM), 3);
         QVERIFY2(c.err.contains("session 0000002 could not be saved to the archive: refused by the file"), qPrintable(c.err));
         QVERIFY2(c.out.contains("# archived sessions\t1\t" + file + "\n# sessions not archived\t1\n"), qPrintable(c.out));
@@ -188,13 +126,8 @@ private slots:
         Capture c(db, {"--archive", file});
         QVERIFY2(c.waitListening(), qPrintable(c.err));
         // the window saves its own session 1 into the same file meanwhile
-        {
-            ArchiveStore window(QStringLiteral("window"));
-            QVERIFY(window.open(file));
-            std::unique_ptr<SessionData> s(makeSession(1, {"from the window"}));
-            QVERIFY(window.save(*s));
-        }
-        QCOMPARE(c.session({"SELECT 'captured'"}), 0);
+        QVERIFY(saveInto(file, 1, {"from the window"}));
+        QCOMPARE(session(c, db, {"SELECT 'captured'"}), 0);
         QTRY_VERIFY_WITH_TIMEOUT((c.collect(), c.out.contains("saved to the archive")), 20000);
         QCOMPARE(c.stop(SIGINT), 0);
         QVERIFY2(c.out.contains("# session 0000001 saved to the archive as 0000002 (its number was taken)"),

@@ -3,11 +3,12 @@
 #include <QFile>
 #include <QProcess>
 #include <QStringList>
+#include <QTcpServer>
 
-TestDb TestDb::load()
+TestDb TestDb::load(const QString& envFile)
 {
     TestDb db;
-    const QString path = QString::fromLocal8Bit(qgetenv("QUARVEL_TEST_DB_ENV"));
+    const QString path = envFile.isEmpty() ? QString::fromLocal8Bit(qgetenv("QUARVEL_TEST_DB_ENV")) : envFile;
     QFile f(path);
     if (path.isEmpty() || !f.open(QIODevice::ReadOnly))
         return db;
@@ -57,4 +58,10 @@ QString binaryDir()
 {
     const QByteArray env = qgetenv("QUARVEL_BINARY_DIR");
     return env.isEmpty() ? QStringLiteral(QUARVEL_BINARY_DIR) : QString::fromLocal8Bit(env);
+}
+
+quint16 freePort()
+{
+    QTcpServer s;
+    return s.listen(QHostAddress::LocalHost, 0) ? s.serverPort() : 0;
 }

@@ -16,8 +16,9 @@ struct TestDb
     QString database;    ///< an empty database for the tests
     bool valid = false;
 
-    /// Reads the fixture's file; `valid` is false when there is none.
-    static TestDb load();
+    /// Reads the fixture's file (or `envFile`, written by scripts/testdb.sh
+    /// for a server of the test's own); `valid` is false when there is none.
+    static TestDb load(const QString& envFile = QString());
 
     /// Runs the mariadb command-line client against the server (TCP to
     /// host:port unless `extraArgs` says otherwise) with `sql` on standard
@@ -32,6 +33,9 @@ struct TestDb
     TestDb db = TestDb::load();                                              \
     if (!db.valid)                                                           \
         QSKIP("the MariaDB test server fixture is not running")
+
+/// A loopback port that nothing listens on right now.
+quint16 freePort();
 
 /// Source and build folders of the project.
 QString sourceDir();

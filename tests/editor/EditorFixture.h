@@ -46,6 +46,22 @@ inline SqlRunEnd runText(SqlWidget* w, const QString& text, const char* button =
     return runAndWait(w, w->findChild<QAbstractButton*>(QLatin1String(button)));
 }
 
+/// How many statements `db`'s server runs whose text is like `pattern`.
+inline int runningOn(const TestDb& db, const QString& pattern)
+{
+    return db.runClient(QStringLiteral("SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE INFO LIKE '%1'")
+                            .arg(pattern))
+        .toInt();
+}
+
+/// Starts `text` in tab `w` and waits until `db`'s server runs a statement like `pattern`.
+inline bool startRunning(SqlWidget* w, const QString& text, const TestDb& db, const QString& pattern)
+{
+    w->form()->codeviewer->setPlainText(text);
+    w->form()->btnExecute->click();
+    return QTest::qWaitFor([&] { return runningOn(db, pattern) == 1; }, 20000);
+}
+
 /// The log as "status|statement|rows", oldest first.
 inline QStringList logRows(SqlWidget* w)
 {

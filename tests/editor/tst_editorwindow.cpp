@@ -12,18 +12,6 @@
 
 namespace {
 
-/// Points the current profile at the server of `db`.
-void useServer(Settings* settings, const TestDb& db, int dbType = 1)
-{
-    Profile* p = settings->profiles.at(settings->CurrentProfile);
-    p->Host = db.host;
-    p->Port = db.port;
-    p->User = db.user;
-    p->Password = db.password;
-    p->DbType = dbType;
-    p->ProfilerPort = freePort();
-}
-
 /// Runs scripts/testdb.sh with `args`; true when it succeeded.
 bool testdb(const QStringList& args)
 {
@@ -39,201 +27,175 @@ class TestEditorWindow : public QObject
 {
     Q_OBJECT
 private slots:
-    void init();
+    void init()
+    {
+        db = TestDb::load();
+        if (!db.valid)
+            QSKIP("the MariaDB test server fixture is not running");
+        fx = std::make_unique<Live>();
+        fx->useServer(db);
+    }
+
     void cleanup() { fx.reset(); }
-    void everyEntryOpensWorkingTab();
-    void capturedChangeAsksBeforeRunning();
-    void tabNumbersAndServerButtons();
-    void tabBeforeCaptureSurvivesStartAndRestart();
+
+    void everyEntryOpensWorkingTab()
+    {
+        SessionData* session = fx->addSession();
+        fx->addQueries(session, {"SELECT 'captured'"}); // recorded in database "shop", unknown to the server
+        fx->flush();
+        Ui::MainWindow* ui = fx->ui();
+        QVERIFY(ui->btnExecute->isEnabled() && ui->btnExplay->isEnabled());
+        SessionWidget* view = fx->win->sessionsPage()->openTab(session, 0, true, 0);
+        QVERIFY(view);
+        QTableView* top = fx->win->statisticsPage()->form()->tableTopQueries;
+
+        struct Entry
+        {
+            const char* name;
+            std::function<void()> open;
+            QString logRow;
+            QStringList tabs;
+        };
+        const QList<Entry> entries = {
+            {"toolbar", [&] { ui->btnSql->click(); }, "yes|SELECT 'typed'|1", {"Result #1"}},
+            {"flow execute", [&] { ui->btnExecute->click(); }, "yes|SELECT 'captured'|1", {"Result #1"}},
+            {"flow explain", [&] { ui->btnExplay->click(); }, "yes|EXPLAIN SELECT 'captured'|1", {"Explain #1"}},
+            {"session execute", [&] { child<QPushButton>(view, "btnToSql")->click(); }, "yes|SELECT 'captured'|1", {"Result #1"}},
+            {"session explain", [&] { child<QPushButton>(view, "btnExplay")->click(); }, "yes|EXPLAIN SELECT 'captured'|1",
+             {"Explain #1"}},
+            {"top list", [&] { QMetaObject::invokeMethod(top, "doubleClicked", Q_ARG(QModelIndex, top->model()->index(0, 2))); },
+             "yes|SELECT 'captured'|1", {"Result #1"}},
+        };
+        for (const Entry& e : entries) {
+            const int before = sqlTabs().size();
+            e.open();
+            SqlWidget* tab = currentTab();
+            QVERIFY2(tab && sqlTabs().size() == before + 1, e.name);
+            QCOMPARE(ui->tabWidget->tabText(ui->tabWidget->currentIndex()), QString::number(before + 1));
+            if (QLatin1String(e.name) == QLatin1String("toolbar")) {
+                QVERIFY(tab->form()->codeviewer->toPlainText().isEmpty());
+                QVERIFY(waitConnected(tab));
+                QCOMPARE(runText(tab, "SELECT 'typed'"), SqlRunEnd::Completed);
+            }
+            QVERIFY2(lastLogRow(tab) == e.logRow, qPrintable(QString(e.name) + ": " + lastLogRow(tab)));
+            QCOMPARE(tabTitles(tab), e.tabs);
+        }
+    }
+
+    void capturedChangeAsksBeforeRunning()
+    {
+        db.runClient("DROP TABLE IF EXISTS quarvel_test.asked");
+        const QString count = "SELECT COUNT(*) FROM information_schema.TABLES WHERE TABLE_NAME = 'asked'";
+        fx->addQueries(fx->addSession(), {"CREATE TABLE quarvel_test.asked (i INT)"});
+        fx->flush();
+
+        // Declined: the statement waits in the tab, nothing reached the server.
+        fx->ui()->btnExecute->click();
+        SqlWidget* tab = currentTab();
+        QVERIFY(tab && tab->form()->frameConfirm->isVisibleTo(tab) && !tab->isRunning());
+        QCOMPARE(tab->form()->codeviewer->toPlainText(), QStringLiteral("CREATE TABLE quarvel_test.asked (i INT)"));
+        tab->form()->btnConfirmCancel->click();
+        QVERIFY(tab->form()->frameConfirm->isHidden());
+        QVERIFY(waitConnected(tab));
+        QCOMPARE(tab->form()->tableLog->rowCount(), 0);
+        QCOMPARE(db.runClient(count).trimmed(), QStringLiteral("0"));
+
+        // Confirmed: it runs once.
+        fx->ui()->btnExecute->click();
+        tab = currentTab();
+        QVERIFY(tab->form()->frameConfirm->isVisibleTo(tab));
+        tab->form()->btnConfirmRun->click();
+        QCOMPARE(lastLogRow(tab), QStringLiteral("yes|CREATE TABLE quarvel_test.asked (i INT)|0"));
+        QCOMPARE(db.runClient(count).trimmed(), QStringLiteral("1"));
+    }
+
+    void tabNumbersAndServerButtons()
+    {
+        Ui::MainWindow* ui = fx->ui();
+        fx->settings->currentProfile()->DbType = 0;
+        ui->btnSql->click();
+        QVERIFY(currentTab()->form()->btnExplainMdb->isHidden());
+        fx->settings->currentProfile()->DbType = 1;
+        ui->btnSql->click();
+        QVERIFY(!currentTab()->form()->btnExplainMdb->isHidden());
+        QCOMPARE(fx->win->sqlTabCount, 2u);
+
+        // Closed by their buttons: the count goes back and numbering starts again.
+        for (SqlWidget* tab : sqlTabs()) {
+            const int at = ui->tabWidget->indexOf(tab);
+            auto side = QTabBar::ButtonPosition(ui->tabWidget->style()->styleHint(QStyle::SH_TabBar_CloseButtonPosition));
+            qobject_cast<QAbstractButton*>(ui->tabWidget->tabBar()->tabButton(at, side))->click();
+        }
+        QTRY_COMPARE(fx->win->sqlTabCount, 0u);
+        ui->btnSql->click();
+        QCOMPARE(ui->tabWidget->tabText(ui->tabWidget->currentIndex()), QStringLiteral("1"));
+
+        // The window closes under a running statement: the statement ends too.
+        QVERIFY(waitConnected(currentTab()));
+        QVERIFY(startRunning(currentTab(), "SELECT SLEEP(32)", db, "SELECT SLEEP(32)"));
+        fx.reset();
+        QCOMPARE(runningOn(db, "SELECT SLEEP(32)"), 0);
+    }
+
+    void tabBeforeCaptureSurvivesStartAndRestart()
+    {
+        // A server of the test's own: it is restarted under the tab.
+        QTemporaryDir dir;
+        const QString serverDir = dir.path() + "/db";
+        QVERIFY(testdb({"start", serverDir}));
+        const auto stopServer = qScopeGuard([&] { testdb({"stop", serverDir}); });
+        const TestDb own = TestDb::load(serverDir + "/env");
+        QVERIFY(own.valid);
+
+        fx.reset();
+        fx = std::make_unique<Live>(false);
+        fx->useServer(own);
+        ModalWatcher watcher(fx->win.get());
+        ProxyServer* proxy = fx->attachProxy();
+
+        fx->ui()->btnSql->click();
+        SqlWidget* tab = currentTab();
+        QVERIFY(waitConnected(tab));
+        tab->setDbName("quarvel_test");
+        QCOMPARE(runText(tab, "CREATE TABLE rt (i INT)"), SqlRunEnd::Completed);
+
+        fx->ui()->startBtn->click();
+        QVERIFY(fx->win->isCapturing());
+        QTRY_VERIFY_WITH_TIMEOUT(proxy->isRunning(), 20000);
+        QCOMPARE(runText(tab, "INSERT INTO rt VALUES (1)"), SqlRunEnd::Completed);
+
+        // The server goes away under a running statement: that one fails and is
+        // not sent again, the rest of the run is not sent at all.
+        QSignalSpy done(tab, &SqlWidget::runFinished);
+        QVERIFY(startRunning(tab, "INSERT INTO rt SELECT SLEEP(30); INSERT INTO rt VALUES (2)", own, "INSERT INTO rt SELECT%"));
+        QVERIFY(testdb({"restart", serverDir}));
+        QVERIFY(done.wait(60000));
+        QCOMPARE(done.first().first().value<SqlRunEnd>(), SqlRunEnd::Failed);
+        QVERIFY(logRows(tab).last().startsWith("no|INSERT INTO rt SELECT SLEEP(30)|"));
+
+        // The next run opens the connection again and sends its statement once.
+        QCOMPARE(runText(tab, "INSERT INTO rt VALUES (3)"), SqlRunEnd::Completed);
+        QCOMPARE(logRows(tab).last(), QStringLiteral("yes|INSERT INTO rt VALUES (3)|0"));
+        QCOMPARE(own.runClient("SELECT GROUP_CONCAT(i ORDER BY i) FROM rt", {"quarvel_test"}).trimmed(),
+                 QStringLiteral("1,3"));
+        fx->ui()->startBtn->click();
+        fx.reset();
+    }
 
 private:
     SqlWidget* currentTab() const { return qobject_cast<SqlWidget*>(fx->ui()->tabWidget->currentWidget()); }
     QList<SqlWidget*> sqlTabs() const { return fx->win->findChildren<SqlWidget*>(); }
     /// The last log row of `tab` once its run (started or about to be) ended.
-    QString lastLogRow(SqlWidget* tab);
+    QString lastLogRow(SqlWidget* tab)
+    {
+        if (!QTest::qWaitFor([tab] { return !tab->isRunning() && tab->form()->tableLog->rowCount() > 0; }, 60000))
+            return "<no run>";
+        return logRows(tab).last();
+    }
 
     TestDb db;
     std::unique_ptr<Live> fx;
 };
-
-void TestEditorWindow::init()
-{
-    db = TestDb::load();
-    if (!db.valid)
-        QSKIP("the MariaDB test server fixture is not running");
-    fx = std::make_unique<Live>();
-    useServer(fx->settings.get(), db);
-}
-
-QString TestEditorWindow::lastLogRow(SqlWidget* tab)
-{
-    if (!QTest::qWaitFor([tab] { return !tab->isRunning() && tab->form()->tableLog->rowCount() > 0; }, 60000))
-        return "<no run>";
-    return logRows(tab).last();
-}
-
-void TestEditorWindow::everyEntryOpensWorkingTab()
-{
-    SessionData* session = fx->addSession();
-    fx->addQueries(session, {"SELECT 'captured'"}); // recorded in database "shop", unknown to the server
-    fx->flush();
-    Ui::MainWindow* ui = fx->ui();
-    QVERIFY(ui->btnExecute->isEnabled() && ui->btnExplay->isEnabled());
-    SessionWidget* view = fx->win->sessionsPage()->openTab(session, 0, true, 0);
-    QVERIFY(view);
-    QTableView* top = fx->win->statisticsPage()->form()->tableTopQueries;
-
-    struct Entry
-    {
-        const char* name;
-        std::function<void()> open;
-        QString logRow;
-        QStringList tabs;
-    };
-    const QList<Entry> entries = {
-        {"toolbar", [&] { ui->btnSql->click(); }, "yes|SELECT 'typed'|1", {"Result #1"}},
-        {"flow execute", [&] { ui->btnExecute->click(); }, "yes|SELECT 'captured'|1", {"Result #1"}},
-        {"flow explain", [&] { ui->btnExplay->click(); }, "yes|EXPLAIN SELECT 'captured'|1", {"Explain #1"}},
-        {"session execute", [&] { child<QPushButton>(view, "btnToSql")->click(); }, "yes|SELECT 'captured'|1", {"Result #1"}},
-        {"session explain", [&] { child<QPushButton>(view, "btnExplay")->click(); }, "yes|EXPLAIN SELECT 'captured'|1",
-         {"Explain #1"}},
-        {"top list", [&] { QMetaObject::invokeMethod(top, "doubleClicked", Q_ARG(QModelIndex, top->model()->index(0, 2))); },
-         "yes|SELECT 'captured'|1", {"Result #1"}},
-    };
-    for (const Entry& e : entries) {
-        const int before = sqlTabs().size();
-        e.open();
-        SqlWidget* tab = currentTab();
-        QVERIFY2(tab && sqlTabs().size() == before + 1, e.name);
-        QCOMPARE(ui->tabWidget->tabText(ui->tabWidget->currentIndex()), QString::number(before + 1));
-        if (QLatin1String(e.name) == QLatin1String("toolbar")) {
-            QVERIFY(tab->form()->codeviewer->toPlainText().isEmpty());
-            QVERIFY(waitConnected(tab));
-            QCOMPARE(runText(tab, "SELECT 'typed'"), SqlRunEnd::Completed);
-        }
-        QVERIFY2(lastLogRow(tab) == e.logRow, qPrintable(QString(e.name) + ": " + lastLogRow(tab)));
-        QCOMPARE(tabTitles(tab), e.tabs);
-    }
-}
-
-void TestEditorWindow::capturedChangeAsksBeforeRunning()
-{
-    db.runClient("DROP TABLE IF EXISTS quarvel_test.asked");
-    const QString count = "SELECT COUNT(*) FROM information_schema.TABLES WHERE TABLE_NAME = 'asked'";
-    fx->addQueries(fx->addSession(), {"CREATE TABLE quarvel_test.asked (i INT)"});
-    fx->flush();
-
-    // Declined: the statement waits in the tab, nothing reached the server.
-    fx->ui()->btnExecute->click();
-    SqlWidget* tab = currentTab();
-    QVERIFY(tab && tab->form()->frameConfirm->isVisibleTo(tab) && !tab->isRunning());
-    QCOMPARE(tab->form()->codeviewer->toPlainText(), QStringLiteral("CREATE TABLE quarvel_test.asked (i INT)"));
-    tab->form()->btnConfirmCancel->click();
-    QVERIFY(tab->form()->frameConfirm->isHidden());
-    QVERIFY(waitConnected(tab));
-    QCOMPARE(tab->form()->tableLog->rowCount(), 0);
-    QCOMPARE(db.runClient(count).trimmed(), QStringLiteral("0"));
-
-    // Confirmed: it runs once.
-    fx->ui()->btnExecute->click();
-    tab = currentTab();
-    QVERIFY(tab->form()->frameConfirm->isVisibleTo(tab));
-    tab->form()->btnConfirmRun->click();
-    QCOMPARE(lastLogRow(tab), QStringLiteral("yes|CREATE TABLE quarvel_test.asked (i INT)|0"));
-    QCOMPARE(db.runClient(count).trimmed(), QStringLiteral("1"));
-}
-
-void TestEditorWindow::tabNumbersAndServerButtons()
-{
-    Ui::MainWindow* ui = fx->ui();
-    fx->settings->currentProfile()->DbType = 0;
-    ui->btnSql->click();
-    QVERIFY(currentTab()->form()->btnExplainMdb->isHidden());
-    fx->settings->currentProfile()->DbType = 1;
-    ui->btnSql->click();
-    QVERIFY(!currentTab()->form()->btnExplainMdb->isHidden());
-    QCOMPARE(fx->win->sqlTabCount, 2u);
-
-    // Closed by their buttons: the count goes back and numbering starts again.
-    for (SqlWidget* tab : sqlTabs()) {
-        const int at = ui->tabWidget->indexOf(tab);
-        auto side = QTabBar::ButtonPosition(ui->tabWidget->style()->styleHint(QStyle::SH_TabBar_CloseButtonPosition));
-        qobject_cast<QAbstractButton*>(ui->tabWidget->tabBar()->tabButton(at, side))->click();
-    }
-    QTRY_COMPARE(fx->win->sqlTabCount, 0u);
-    ui->btnSql->click();
-    QCOMPARE(ui->tabWidget->tabText(ui->tabWidget->currentIndex()), QStringLiteral("1"));
-
-    // The window closes under a running statement: the statement ends too.
-    const QString running = "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE INFO = 'SELECT SLEEP(32)'";
-    SqlWidget* tab = currentTab();
-    QVERIFY(waitConnected(tab));
-    tab->form()->codeviewer->setPlainText("SELECT SLEEP(32)");
-    tab->form()->btnExecute->click();
-    QTRY_COMPARE_WITH_TIMEOUT(db.runClient(running).trimmed(), QStringLiteral("1"), 20000);
-    fx.reset();
-    QCOMPARE(db.runClient(running).trimmed(), QStringLiteral("0"));
-}
-
-void TestEditorWindow::tabBeforeCaptureSurvivesStartAndRestart()
-{
-    // A server of the test's own: it is restarted under the tab.
-    QTemporaryDir dir;
-    const QString serverDir = dir.path() + "/db";
-    QVERIFY(testdb({"start", serverDir}));
-    const QByteArray oldEnv = qgetenv("QUARVEL_TEST_DB_ENV");
-    qputenv("QUARVEL_TEST_DB_ENV", (serverDir + "/env").toLocal8Bit());
-    const TestDb own = TestDb::load();
-    qputenv("QUARVEL_TEST_DB_ENV", oldEnv);
-    QVERIFY(own.valid);
-    struct StopServer
-    {
-        QString dir;
-        ~StopServer() { testdb({"stop", dir}); }
-    } stopper{serverDir};
-
-    fx.reset();
-    fx = std::make_unique<Live>(false);
-    useServer(fx->settings.get(), own);
-    ModalWatcher watcher(fx->win.get());
-    auto proxy = std::make_unique<ProxyServer>(fx->settings.get(), fx->mngr.get(), fx->lang.get());
-    connect(fx->win.get(), &MainWindow::startBtnPress, proxy.get(), &ProxyServer::startProxy);
-    connect(fx->win.get(), &MainWindow::stopBtnPress, proxy.get(), &ProxyServer::stopProxy);
-    fx->win->setProxy(proxy.get());
-
-    fx->ui()->btnSql->click();
-    SqlWidget* tab = currentTab();
-    QVERIFY(waitConnected(tab));
-    tab->setDbName("quarvel_test");
-    QCOMPARE(runText(tab, "CREATE TABLE rt (i INT)"), SqlRunEnd::Completed);
-
-    fx->ui()->startBtn->click();
-    QVERIFY(fx->win->isCapturing());
-    QTRY_VERIFY_WITH_TIMEOUT(proxy->isRunning(), 20000);
-    QCOMPARE(runText(tab, "INSERT INTO rt VALUES (1)"), SqlRunEnd::Completed);
-
-    // The server goes away under a running statement: that one fails and is
-    // not sent again, the rest of the run is not sent at all.
-    QSignalSpy done(tab, &SqlWidget::runFinished);
-    tab->form()->codeviewer->setPlainText("INSERT INTO rt SELECT SLEEP(30); INSERT INTO rt VALUES (2)");
-    tab->form()->btnExecute->click();
-    QTRY_COMPARE_WITH_TIMEOUT(
-        own.runClient("SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE INFO LIKE 'INSERT INTO rt SELECT%'")
-            .trimmed(),
-        QStringLiteral("1"), 20000);
-    QVERIFY(testdb({"restart", serverDir}));
-    QVERIFY(done.wait(60000));
-    QCOMPARE(done.first().first().value<SqlRunEnd>(), SqlRunEnd::Failed);
-    QVERIFY(logRows(tab).last().startsWith("no|INSERT INTO rt SELECT SLEEP(30)|"));
-
-    // The next run opens the connection again and sends its statement once.
-    QCOMPARE(runText(tab, "INSERT INTO rt VALUES (3)"), SqlRunEnd::Completed);
-    QCOMPARE(logRows(tab).last(), QStringLiteral("yes|INSERT INTO rt VALUES (3)|0"));
-    QCOMPARE(own.runClient("SELECT GROUP_CONCAT(i ORDER BY i) FROM rt", {"quarvel_test"}).trimmed(),
-             QStringLiteral("1,3"));
-    fx->ui()->startBtn->click();
-    fx.reset();
-}
 
 QTEST_MAIN(TestEditorWindow)
 #include "tst_editorwindow.moc"

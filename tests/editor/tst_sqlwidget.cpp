@@ -9,361 +9,314 @@
 
 #include <QtSql>
 
-class UrlCatcher : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl& url) { urls << url; }
-};
-
 class TestSqlWidget : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void executeKeepsStatementsAsTyped();
-    void databaseChoiceSendsUseOnce();
-    void profile_data();
-    void profile();
-    void explainViews();
-    void stopEndsRunningStatement();
-    void windowThreadGoesOnWhileServerHoldsAnswer();
-    void longScriptBoundsResultTabs();
-    void closingWhileRunningStopsStatement();
-    void cursorMovesDoNotMeasureText();
-    void keysFindAndLanguage();
+    void initTestCase()
+    {
+        db = TestDb::load();
+        if (!db.valid)
+            QSKIP("the MariaDB test server fixture is not running");
+        app = std::make_unique<App>();
+        boxes = std::make_unique<ModalWatcher>(app->win.get());
+        server("DROP TABLE IF EXISTS typed, prof_state, after_stop, ex; SET GLOBAL log_output = 'TABLE'; "
+               "SET GLOBAL general_log = 'ON'");
+    }
+
+    void cleanupTestCase()
+    {
+        for (const QPointer<SqlWidget>& t : tabs)
+            delete t.data();
+        if (db.valid)
+            server("SET GLOBAL general_log = 'OFF'; SET GLOBAL log_output = 'FILE'; TRUNCATE mysql.general_log");
+        QVERIFY(SqlRunner::waitForAll(20000));
+    }
+
+    void executeKeepsStatementsAsTyped()
+    {
+        SqlWidget* w = newTab({}, "quarvel_test");
+        const SqlRunEnd end = runText(w, "CREATE TABLE typed (id INT, s VARCHAR(100));\n"
+                                         "INSERT INTO typed VALUES (1, 'a  b\n  c;d'), (2, \"it's\\\";\");\n"
+                                         "SELECT nope FROM typed;\n"
+                                         "SELECT id, s FROM typed ORDER BY id; SELECT COUNT(*) FROM typed;\n"
+                                         "SELECT CAST(0.25 AS DECIMAL(30,4)), 12345678901234567890.123456789");
+        QCOMPARE(end, SqlRunEnd::Completed);
+        QCOMPARE(logRows(w), (QStringList{"yes|CREATE TABLE typed (id INT, s VARCHAR(100))|0",
+                                          "yes|INSERT INTO typed VALUES (1, 'a b c;d'), (2, \"it's\\\";\")|0",
+                                          "no|SELECT nope FROM typed|0",
+                                          "yes|SELECT id, s FROM typed ORDER BY id|2",
+                                          "yes|SELECT COUNT(*) FROM typed|1",
+                                          "yes|SELECT CAST(0.25 AS DECIMAL(30,4)), 12345678901234567890.123456789|1"}));
+        QVERIFY(w->form()->tableLog->item(2, 2)->toolTip().contains("Unknown column 'nope'"));
+        // Only statements that return rows get a result tab.
+        QCOMPARE(tabTitles(w), (QStringList{"Result #1", "Result #2", "Result #3"}));
+        QCOMPARE(w->form()->tabWidget->currentIndex(), 2);
+        // Decimals keep every digit the server sent.
+        const auto* decimals = qobject_cast<ResponseWidget*>(w->form()->tabWidget->widget(2));
+        QVERIFY(decimals);
+        const QAbstractItemModel* cells = decimals->findChild<QTableView*>("table")->model();
+        QCOMPARE(cells->index(0, 0).data().toString(), QStringLiteral("0.2500"));
+        QCOMPARE(cells->index(0, 1).data().toString(), QStringLiteral("12345678901234567890.123456789"));
+        // The data are exactly as typed: blanks, the line break and the quotes.
+        QCOMPARE(server("SELECT HEX(s) FROM typed ORDER BY id"),
+                 QString(QByteArray("a  b\n  c;d").toHex().toUpper() + "\n" + QByteArray("it's\";").toHex().toUpper()));
+    }
+
+    void databaseChoiceSendsUseOnce()
+    {
+        // "...": nothing but the statements, a text without ";" exactly as typed
+        // (the highlighter, which shows tabs as blanks, switched off).
+        SqlWidget* none = newTab();
+        QCOMPARE(none->form()->cbxDb->currentIndex(), 0);
+        none->form()->btnHighlight->click();
+        // (The server itself drops blanks around a statement before it logs it.)
+        const QString typed = "SELECT 'no-db'  AS a,\n\t DATABASE()   AS b";
+        QCOMPARE(runText(none, typed), SqlRunEnd::Completed);
+        QCOMPARE(received(typed), QStringList{typed});
+
+        // A database named before the tab knew the list: one USE, then the statements.
+        auto* chosen = new SqlWidget(99, paramsFor(db), QString(), nullptr, app->lang.get());
+        tabs << chosen;
+        chosen->setDbName("quarvel_test");
+        QVERIFY(waitConnected(chosen));
+        QCOMPARE(chosen->form()->cbxDb->currentText(), QStringLiteral("quarvel_test"));
+        QCOMPARE(runText(chosen, "SELECT 'with-db'; SELECT 2"), SqlRunEnd::Completed);
+        QCOMPARE(received("SELECT 'with-db'"), (QStringList{"USE `quarvel_test`", "SELECT 'with-db'", "SELECT 2"}));
+    }
+
+    void profile_data()
+    {
+        QTest::addColumn<QString>("statement");
+        QTest::addColumn<bool>("ok");
+        // The server lists only the start of a long statement in SHOW PROFILES.
+        QTest::newRow("400 characters") << "SELECT '" + QString(380, 'x') + "' AS long_text, 1 + 1 AS two" << true;
+        QTest::newRow("failing") << "SELECT * FROM no_such_table_here" << false;
+    }
+
+    void profile()
+    {
+        QFETCH(QString, statement);
+        QFETCH(bool, ok);
+        SqlWidget* w = newTab({}, "quarvel_test");
+        boxes->boxes.clear();
+        QCOMPARE(runText(w, statement, "btnProfile"), ok ? SqlRunEnd::Completed : SqlRunEnd::Failed);
+        if (ok) {
+            QCOMPARE(tabTitles(w), QStringList{"Profile #1"});
+            auto* grid = w->form()->tabWidget->widget(0)->findChild<QAbstractItemView*>("table");
+            QVERIFY(grid && grid->model()->rowCount() > 3); // starting, ..., end, cleaning up
+            QCOMPARE(logRows(w).last(), "yes|" + statement + "|1");
+        } else {
+            QTRY_COMPARE(boxes->boxes, QStringList{"Error|" + app->lang->sql("error_sql")});
+            QCOMPARE(w->form()->tabWidget->count(), 0);
+        }
+        // Profiling is off again on the tab's connection, whatever happened.
+        server("DROP TABLE IF EXISTS prof_state");
+        QCOMPARE(runText(w, "CREATE TABLE prof_state AS SELECT @@profiling AS p"), SqlRunEnd::Completed);
+        QCOMPARE(server("SELECT p FROM prof_state"), QStringLiteral("0"));
+    }
+
+    void explainViews()
+    {
+        server("CREATE TABLE ex (id INT PRIMARY KEY, v INT); INSERT INTO ex VALUES (1, 1), (2, 2)");
+        SqlWidget* w = newTab("SELECT * FROM ex WHERE v = 1; SELECT * FROM ex WHERE id = 1", "quarvel_test");
+        Ui::SqlWidget* f = w->form();
+
+        QCOMPARE(runAndWait(w, f->btnExplain), SqlRunEnd::Completed);
+        QCOMPARE(tabTitles(w), (QStringList{"Explain #1", "Explain #2"}));
+        QVERIFY(qobject_cast<ResponseExplainWidget*>(f->tabWidget->widget(0)));
+        QCOMPARE(logRows(w).last(), QStringLiteral("yes|EXPLAIN SELECT * FROM ex WHERE id = 1|1"));
+
+        // The server (MariaDB 10.11) offers JSON plans: the tab found out by itself.
+        QVERIFY(f->btnVExplain->isEnabled());
+        QCOMPARE(runAndWait(w, f->btnVExplain), SqlRunEnd::Completed);
+        QCOMPARE(tabTitles(w), (QStringList{"Explain #1", "Explain #2"}));
+        QVERIFY(qobject_cast<ResponseVExplainWidget*>(f->tabWidget->widget(1)));
+        QVERIFY(logRows(w).last().startsWith("yes|EXPLAIN FORMAT=JSON SELECT"));
+
+        // The analyzer: one address per statement, from the environment's base.
+        qputenv("QUARVEL_EXPLAIN_ANALYZER_URL", "http://127.0.0.1:9/base/");
+        QDesktopServices::setUrlHandler("http", this, "openUrl");
+        QCOMPARE(runAndWait(w, f->btnExplainMdb), SqlRunEnd::Completed);
+        QDesktopServices::unsetUrlHandler("http");
+        qunsetenv("QUARVEL_EXPLAIN_ANALYZER_URL");
+        QCOMPARE(opened.size(), 2);
+        QCOMPARE(opened.at(1).toString(QUrl::RemoveQuery), QStringLiteral("http://127.0.0.1:9/base/explain_analyzer/api/1/"));
+        QVERIFY(QUrlQuery(opened.at(1)).queryItemValue("raw_explain", QUrl::FullyDecoded)
+                    .contains("+\n|1|SIMPLE|ex|const|PRIMARY|PRIMARY|4|const|1|"));
+        QCOMPARE(f->tabWidget->count(), 2); // the analyzer leaves the tabs alone
+
+        // A failing plan: the box, no tabs, the rest not asked for.
+        boxes->boxes.clear();
+        f->codeviewer->setPlainText("SELECT * FROM ex; SELECT nope FROM ex; SELECT 3");
+        QCOMPARE(runAndWait(w, f->btnExplain), SqlRunEnd::Failed);
+        QTRY_COMPARE(boxes->boxes.size(), 1);
+        QCOMPARE(f->tabWidget->count(), 0);
+        QCOMPARE(logRows(w).mid(logRows(w).size() - 2),
+                 (QStringList{"yes|EXPLAIN SELECT * FROM ex|1", "no|EXPLAIN SELECT nope FROM ex|0"}));
+    }
+
+    void stopEndsRunningStatement()
+    {
+        SqlWidget* w = newTab({}, "quarvel_test");
+        Ui::SqlWidget* f = w->form();
+        QSignalSpy done(w, &SqlWidget::runFinished);
+        QVERIFY(startRunning(w, "SELECT SLEEP(30); CREATE TABLE after_stop (i INT)", db, "SELECT SLEEP(30)"));
+        // The running state: buttons off, Stop on, the clock shown.
+        QVERIFY(!f->btnExecute->isEnabled() && !f->btnProfile->isEnabled() && !f->btnExplain->isEnabled());
+        QVERIFY(f->btnStop->isEnabled());
+        QVERIFY(f->lbRunning->text().startsWith("Running for"));
+
+        f->btnStop->click();
+        QVERIFY(done.wait(60000));
+        QCOMPARE(done.first().first().value<SqlRunEnd>(), SqlRunEnd::Stopped);
+        QCOMPARE(runningOn(db, "SELECT SLEEP(30)"), 0);
+        QCOMPARE(logRows(w), QStringList{"no|Stopped by the user: SELECT SLEEP(30)|0"});
+        QCOMPARE(server("SHOW TABLES LIKE 'after_stop'"), QString());
+        QCOMPARE(f->lbRunning->text(), QStringLiteral("Stopped by the user"));
+        QVERIFY(f->btnExecute->isEnabled() && !f->btnStop->isEnabled());
+        // The tab goes on working on its connection.
+        QCOMPARE(runText(w, "SELECT 1"), SqlRunEnd::Completed);
+    }
+
+    void windowThreadGoesOnWhileServerHoldsAnswer()
+    {
+        DelayRelay relay(db.host, db.port, 0);
+        SqlWidget* w = newTab("SELECT 1", {}, relay.port());
+        relay.setPaused(true);
+        // Posted before the click: runs only when the window's thread is free again.
+        bool runningWhenTimerFired = false;
+        QTimer::singleShot(0, w, [&] { runningWhenTimerFired = w->isRunning(); });
+        QSignalSpy done(w, &SqlWidget::runFinished);
+        w->form()->btnExecute->click();
+        QTRY_VERIFY(runningWhenTimerFired);
+        // The clock goes on while the server's answer is held.
+        const QString shown = w->form()->lbRunning->text();
+        QTRY_VERIFY(w->form()->lbRunning->text() != shown);
+        QVERIFY(w->isRunning() && done.isEmpty());
+        relay.setPaused(false);
+        QVERIFY(done.wait(30000));
+        QCOMPARE(logRows(w), QStringList{"yes|SELECT 1|1"});
+    }
+
+    void longScriptBoundsResultTabs()
+    {
+        QString script;
+        const int n = 10000;
+        for (int i = 0; i < n; ++i)
+            script += (i % 2 ? QStringLiteral("DO %1;\n") : QStringLiteral("SELECT %1;\n")).arg(i);
+        SqlWidget* w = newTab();
+        QCOMPARE(runText(w, script), SqlRunEnd::Completed);
+        const QStringList log = logRows(w);
+        QCOMPARE(log.size(), n);
+        QCOMPARE(log.first(), QStringLiteral("yes|SELECT 0|1"));
+        QCOMPARE(log.last(), QStringLiteral("yes|DO 9999|0"));
+        QCOMPARE(w->form()->tabWidget->count(), SqlWidget::maxResultTabs);
+        QCOMPARE(tabTitles(w).last(), QString("Result #%1").arg(SqlWidget::maxResultTabs));
+        QVERIFY(w->form()->lbRunning->text().contains(QString("Only the first %1 results").arg(SqlWidget::maxResultTabs)));
+    }
+
+    void closingWhileRunningStopsStatement()
+    {
+        SqlWidget* w = newTab();
+        QVERIFY(startRunning(w, "SELECT SLEEP(31)", db, "SELECT SLEEP(31)"));
+        delete w;
+        QVERIFY(SqlRunner::waitForAll(30000));
+        QCOMPARE(runningOn(db, "SELECT SLEEP(31)"), 0);
+    }
+
+    void cursorMovesDoNotMeasureText()
+    {
+        SqlWidget* w = newTab("SELECT 1\nFROM dual");
+        Ui::SqlWidget* f = w->form();
+        QTRY_COMPARE(f->lbSize->text(), QStringLiteral("Size: 18B"));
+        const int measured = w->sizeUpdates();
+        QTextCursor c = f->codeviewer->textCursor();
+        for (int i = 0; i < 200; ++i) {
+            c.setPosition(i % 18);
+            f->codeviewer->setTextCursor(c);
+        }
+        c.setPosition(13);
+        f->codeviewer->setTextCursor(c);
+        QCOMPARE(f->lbLines->text(), QStringLiteral("2:4"));
+        QCOMPARE(w->sizeUpdates(), measured);
+        // Typing updates the size, counted in UTF-8 bytes (1 + 2 + 3 + 4 more).
+        f->codeviewer->insertPlainText(QStringLiteral(" \u00e4\u20ac") + QString::fromUcs4(U"\U0001F600"));
+        QTRY_COMPARE(f->lbSize->text(), QStringLiteral("Size: 28B"));
+    }
+
+    void keysFindAndLanguage()
+    {
+        SqlWidget* w = newTab("SELECT 'Needle' AS a;\nSELECT 2");
+        Ui::SqlWidget* f = w->form();
+        // F9 executes.
+        QSignalSpy done(w, &SqlWidget::runFinished);
+        QTest::keyClick(f->codeviewer, Qt::Key_F9);
+        QVERIFY(done.wait(30000));
+        QCOMPARE(tabTitles(w), (QStringList{"Result #1", "Result #2"}));
+
+        // Ctrl+F: the first match from the start, in any letter case; none clears the selection.
+        for (const QString& typed : {QStringLiteral("needle"), QStringLiteral("haystack")}) {
+            boxes->onDialog = [&typed](QDialog* d) {
+                child<QLineEdit>(d, "edFind")->setText(typed);
+                child<QPushButton>(d, "btnFind")->click();
+            };
+            QTest::keyClick(f->codeviewer, Qt::Key_F, Qt::ControlModifier);
+            QCOMPARE(f->codeviewer->textCursor().selectedText(), typed == "needle" ? QStringLiteral("Needle") : QString());
+        }
+        boxes->onDialog = nullptr;
+
+        // Another language renames the buttons and the result tabs.
+        app->lang->changeLanguage("german");
+        QCOMPARE(tabTitles(w), (QStringList{"Ergebnis #1", "Ergebnis #2"}));
+        QCOMPARE(f->btnStop->text(), app->lang->sql("stop_btn"));
+        app->lang->changeLanguage("english");
+    }
+
+public slots:
+    /// The desktop's URL opener during the tests: nothing leaves the machine.
+    void openUrl(const QUrl& url) { opened << url; }
 
 private:
-    SqlWidget* newTab(const QString& text = QString(), quint16 port = 0);
+    /// A connected tab holding `text`, using `database` unless empty.
+    SqlWidget* newTab(const QString& text = QString(), const QString& database = QString(), quint16 port = 0)
+    {
+        auto* w = new SqlWidget(tabs.size() + 1, paramsFor(db, port), text, nullptr, app->lang.get());
+        tabs << w;
+        if (!waitConnected(w))
+            qFatal("the tab did not connect");
+        if (!database.isEmpty())
+            w->setDbName(database);
+        return w;
+    }
     /// Runs SQL on the test server with the command-line client; its output.
     QString server(const QString& sql) { return db.runClient(sql, {"quarvel_test"}).trimmed(); }
     /// Statements the server received from the connection that sent `marker`.
-    QStringList received(const QString& marker);
+    QStringList received(const QString& marker)
+    {
+        // The driver's and the tab's own questions (character set, connection id,
+        // version, databases) are not the user's.
+        static const QRegularExpression own(
+            "^(SET NAMES utf8mb[34]|SELECT CONNECTION_ID\\(\\)(, VERSION\\(\\))?|SHOW DATABASES)$");
+        const QString sql = QStringLiteral(
+            "SELECT HEX(argument) FROM mysql.general_log WHERE command_type = 'Query' AND "
+            "thread_id = (SELECT MAX(thread_id) FROM mysql.general_log WHERE argument = X'%1')")
+                                .arg(QString::fromLatin1(marker.toUtf8().toHex()));
+        QStringList out;
+        for (const QString& hex : server(sql).split('\n', Qt::SkipEmptyParts)) {
+            const QString text = QString::fromUtf8(QByteArray::fromHex(hex.toLatin1()));
+            if (!own.match(text).hasMatch())
+                out << text;
+        }
+        return out;
+    }
 
     TestDb db;
     std::unique_ptr<App> app;
     std::unique_ptr<ModalWatcher> boxes;
     QList<QPointer<SqlWidget>> tabs;
+    QList<QUrl> opened;
 };
-
-void TestSqlWidget::initTestCase()
-{
-    db = TestDb::load();
-    if (!db.valid)
-        QSKIP("the MariaDB test server fixture is not running");
-    app = std::make_unique<App>();
-    boxes = std::make_unique<ModalWatcher>(app->win.get());
-    server("DROP TABLE IF EXISTS typed, prof_state, after_stop, ex; SET GLOBAL log_output = 'TABLE'; "
-           "SET GLOBAL general_log = 'ON'");
-}
-
-void TestSqlWidget::cleanupTestCase()
-{
-    for (const QPointer<SqlWidget>& t : tabs)
-        delete t.data();
-    if (db.valid)
-        server("SET GLOBAL general_log = 'OFF'; SET GLOBAL log_output = 'FILE'; TRUNCATE mysql.general_log");
-    QVERIFY(SqlRunner::waitForAll(20000));
-}
-
-SqlWidget* TestSqlWidget::newTab(const QString& text, quint16 port)
-{
-    auto* w = new SqlWidget(tabs.size() + 1, paramsFor(db, port), text, nullptr, app->lang.get());
-    tabs << w;
-    if (!waitConnected(w))
-        qFatal("the tab did not connect");
-    return w;
-}
-
-QStringList TestSqlWidget::received(const QString& marker)
-{
-    const QString sql = QStringLiteral(
-        "SELECT CONVERT(argument USING utf8mb4) FROM mysql.general_log WHERE command_type = 'Query' AND "
-        "thread_id = (SELECT MAX(thread_id) FROM mysql.general_log WHERE CONVERT(argument USING utf8mb4) = '%1')")
-                            .arg(QString(marker).replace("'", "''"));
-    QStringList out;
-    for (const QString& line : db.runClient(sql, {"quarvel_test"}).split('\n', Qt::SkipEmptyParts)) {
-        // The client writes line breaks, tabs and backslashes escaped.
-        QString text;
-        for (int i = 0; i < line.size(); ++i) {
-            if (line.at(i) == '\\' && i + 1 < line.size()) {
-                const QChar e = line.at(++i);
-                text += e == 'n' ? QChar('\n') : e == 't' ? QChar('\t') : e;
-            } else {
-                text += line.at(i);
-            }
-        }
-        out << text;
-    }
-    // The driver's and the tab's own questions (character set, connection id,
-    // version, databases) are not the user's.
-    out.removeAll("SET NAMES utf8mb3");
-    out.removeAll("SET NAMES utf8mb4");
-    out.removeAll("SELECT CONNECTION_ID()");
-    out.removeAll("SELECT CONNECTION_ID(), VERSION()");
-    out.removeAll("SHOW DATABASES");
-    return out;
-}
-
-void TestSqlWidget::executeKeepsStatementsAsTyped()
-{
-    SqlWidget* w = newTab();
-    w->setDbName("quarvel_test");
-    QCOMPARE(w->form()->cbxDb->currentText(), QStringLiteral("quarvel_test"));
-    const SqlRunEnd end = runText(w, "CREATE TABLE typed (id INT, s VARCHAR(100));\n"
-                                     "INSERT INTO typed VALUES (1, 'a  b\n  c;d'), (2, \"it's\\\";\");\n"
-                                     "SELECT nope FROM typed;\n"
-                                     "SELECT id, s FROM typed ORDER BY id; SELECT COUNT(*) FROM typed;\n"
-                                     "SELECT CAST(0.25 AS DECIMAL(30,4)), 12345678901234567890.123456789");
-    QCOMPARE(end, SqlRunEnd::Completed);
-    QCOMPARE(logRows(w), (QStringList{"yes|CREATE TABLE typed (id INT, s VARCHAR(100))|0",
-                                      "yes|INSERT INTO typed VALUES (1, 'a b c;d'), (2, \"it's\\\";\")|0",
-                                      "no|SELECT nope FROM typed|0",
-                                      "yes|SELECT id, s FROM typed ORDER BY id|2",
-                                      "yes|SELECT COUNT(*) FROM typed|1",
-                                      "yes|SELECT CAST(0.25 AS DECIMAL(30,4)), 12345678901234567890.123456789|1"}));
-    QVERIFY(w->form()->tableLog->item(2, 2)->toolTip().contains("Unknown column 'nope'"));
-    // Only statements that return rows get a result tab.
-    QCOMPARE(tabTitles(w), (QStringList{"Result #1", "Result #2", "Result #3"}));
-    QVERIFY(qobject_cast<ResponseWidget*>(w->form()->tabWidget->widget(1)));
-    QCOMPARE(w->form()->tabWidget->currentIndex(), 2);
-    // Decimals keep every digit the server sent.
-    const auto* decimals = qobject_cast<ResponseWidget*>(w->form()->tabWidget->widget(2));
-    QVERIFY(decimals);
-    const QAbstractItemModel* cells = decimals->findChild<QTableView*>("table")->model();
-    QCOMPARE(cells->index(0, 0).data().toString(), QStringLiteral("0.2500"));
-    QCOMPARE(cells->index(0, 1).data().toString(), QStringLiteral("12345678901234567890.123456789"));
-    // The data are exactly as typed: blanks, the line break and the quotes.
-    QCOMPARE(server("SELECT HEX(s) FROM typed ORDER BY id"),
-             QString(QByteArray("a  b\n  c;d").toHex().toUpper() + "\n" + QByteArray("it's\";").toHex().toUpper()));
-}
-
-void TestSqlWidget::databaseChoiceSendsUseOnce()
-{
-    // "...": nothing but the statements, a text without ";" exactly as typed
-    // (the highlighter, which shows tabs as blanks, switched off).
-    SqlWidget* none = newTab();
-    QCOMPARE(none->form()->cbxDb->currentIndex(), 0);
-    none->form()->btnHighlight->click();
-    // (The server itself drops blanks around a statement before it logs it.)
-    const QString typed = "SELECT 'no-db'  AS a,\n\t DATABASE()   AS b";
-    QCOMPARE(runText(none, typed), SqlRunEnd::Completed);
-    QCOMPARE(received(typed), QStringList{typed});
-
-    // A database named before the tab knew the list: one USE, then the statements.
-    auto* chosen = new SqlWidget(99, paramsFor(db), QString(), nullptr, app->lang.get());
-    tabs << chosen;
-    chosen->setDbName("quarvel_test");
-    QVERIFY(waitConnected(chosen));
-    QCOMPARE(chosen->form()->cbxDb->currentText(), QStringLiteral("quarvel_test"));
-    QCOMPARE(runText(chosen, "SELECT 'with-db'; SELECT 2"), SqlRunEnd::Completed);
-    QCOMPARE(received("SELECT 'with-db'"), (QStringList{"USE `quarvel_test`", "SELECT 'with-db'", "SELECT 2"}));
-}
-
-void TestSqlWidget::profile_data()
-{
-    QTest::addColumn<QString>("statement");
-    QTest::addColumn<bool>("ok");
-    // The server lists only the start of a long statement in SHOW PROFILES.
-    QTest::newRow("400 characters") << "SELECT '" + QString(380, 'x') + "' AS long_text, 1 + 1 AS two" << true;
-    QTest::newRow("failing") << "SELECT * FROM no_such_table_here" << false;
-}
-
-void TestSqlWidget::profile()
-{
-    QFETCH(QString, statement);
-    QFETCH(bool, ok);
-    SqlWidget* w = newTab();
-    w->setDbName("quarvel_test");
-    boxes->boxes.clear();
-    QCOMPARE(runText(w, statement, "btnProfile"), ok ? SqlRunEnd::Completed : SqlRunEnd::Failed);
-    if (ok) {
-        QCOMPARE(tabTitles(w), QStringList{"Profile #1"});
-        auto* grid = w->form()->tabWidget->widget(0)->findChild<QAbstractItemView*>("table");
-        QVERIFY(grid && grid->model()->rowCount() > 3); // starting, ..., end, cleaning up
-        QCOMPARE(logRows(w).last(), "yes|" + statement + "|1");
-    } else {
-        QTRY_COMPARE(boxes->boxes, QStringList{"Error|" + app->lang->sql("error_sql")});
-        QCOMPARE(w->form()->tabWidget->count(), 0);
-    }
-    // Profiling is off again on the tab's connection, whatever happened.
-    server("DROP TABLE IF EXISTS prof_state");
-    QCOMPARE(runText(w, "CREATE TABLE prof_state AS SELECT @@profiling AS p"), SqlRunEnd::Completed);
-    QCOMPARE(server("SELECT p FROM prof_state"), QStringLiteral("0"));
-}
-
-void TestSqlWidget::explainViews()
-{
-    server("CREATE TABLE ex (id INT PRIMARY KEY, v INT); INSERT INTO ex VALUES (1, 1), (2, 2)");
-    SqlWidget* w = newTab("SELECT * FROM ex WHERE v = 1; SELECT * FROM ex WHERE id = 1");
-    w->setDbName("quarvel_test");
-    Ui::SqlWidget* f = w->form();
-
-    QCOMPARE(runAndWait(w, f->btnExplain), SqlRunEnd::Completed);
-    QCOMPARE(tabTitles(w), (QStringList{"Explain #1", "Explain #2"}));
-    QVERIFY(qobject_cast<ResponseExplainWidget*>(f->tabWidget->widget(0)));
-    QCOMPARE(logRows(w).last(), QStringLiteral("yes|EXPLAIN SELECT * FROM ex WHERE id = 1|1"));
-
-    // The server (MariaDB 10.11) offers JSON plans: the tab found out by itself.
-    QVERIFY(f->btnVExplain->isEnabled());
-    QCOMPARE(runAndWait(w, f->btnVExplain), SqlRunEnd::Completed);
-    QCOMPARE(tabTitles(w), (QStringList{"Explain #1", "Explain #2"}));
-    QVERIFY(qobject_cast<ResponseVExplainWidget*>(f->tabWidget->widget(1)));
-    QVERIFY(logRows(w).last().startsWith("yes|EXPLAIN FORMAT=JSON SELECT"));
-
-    // The analyzer: one address per statement, none leaves the machine.
-    UrlCatcher catcher;
-    qputenv("QUARVEL_EXPLAIN_ANALYZER_URL", "http://127.0.0.1:9");
-    QDesktopServices::setUrlHandler("http", &catcher, "open");
-    QCOMPARE(runAndWait(w, f->btnExplainMdb), SqlRunEnd::Completed);
-    QDesktopServices::unsetUrlHandler("http");
-    qunsetenv("QUARVEL_EXPLAIN_ANALYZER_URL");
-    QCOMPARE(catcher.urls.size(), 2);
-    QCOMPARE(catcher.urls.at(1).toString(QUrl::RemoveQuery), QStringLiteral("http://127.0.0.1:9/explain_analyzer/api/1/"));
-    QVERIFY(QUrlQuery(catcher.urls.at(1)).queryItemValue("raw_explain", QUrl::FullyDecoded)
-                .contains("+\n|1|SIMPLE|ex|const|PRIMARY|PRIMARY|4|const|1|"));
-    QCOMPARE(f->tabWidget->count(), 2); // the analyzer leaves the tabs alone
-
-    // A failing plan: the box, no tabs, the rest not asked for.
-    boxes->boxes.clear();
-    f->codeviewer->setPlainText("SELECT * FROM ex; SELECT nope FROM ex; SELECT 3");
-    QCOMPARE(runAndWait(w, f->btnExplain), SqlRunEnd::Failed);
-    QTRY_COMPARE(boxes->boxes.size(), 1);
-    QCOMPARE(f->tabWidget->count(), 0);
-    QCOMPARE(logRows(w).mid(logRows(w).size() - 2),
-             (QStringList{"yes|EXPLAIN SELECT * FROM ex|1", "no|EXPLAIN SELECT nope FROM ex|0"}));
-}
-
-void TestSqlWidget::stopEndsRunningStatement()
-{
-    SqlWidget* w = newTab("SELECT SLEEP(30); CREATE TABLE after_stop (i INT)");
-    w->setDbName("quarvel_test");
-    Ui::SqlWidget* f = w->form();
-    QSignalSpy done(w, &SqlWidget::runFinished);
-    f->btnExecute->click();
-    QTRY_COMPARE_WITH_TIMEOUT(server("SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE INFO = 'SELECT SLEEP(30)'"),
-                              QStringLiteral("1"), 20000);
-    // The running state: buttons off, Stop on, the clock shown.
-    QVERIFY(!f->btnExecute->isEnabled() && !f->btnProfile->isEnabled() && !f->btnExplain->isEnabled());
-    QVERIFY(f->btnStop->isEnabled());
-    QVERIFY(f->lbRunning->text().startsWith("Running for"));
-
-    QElapsedTimer clock;
-    clock.start();
-    f->btnStop->click();
-    QVERIFY(done.wait(60000));
-    qInfo("Stop to the end of the run: %lld ms", clock.elapsed());
-    QCOMPARE(done.first().first().value<SqlRunEnd>(), SqlRunEnd::Stopped);
-    QCOMPARE(logRows(w), QStringList{"no|Stopped by the user: SELECT SLEEP(30)|0"});
-    QCOMPARE(server("SHOW TABLES LIKE 'after_stop'"), QString());
-    QCOMPARE(f->lbRunning->text(), QStringLiteral("Stopped by the user"));
-    QVERIFY(f->btnExecute->isEnabled() && !f->btnStop->isEnabled());
-    // The tab goes on working on its connection.
-    QCOMPARE(runText(w, "SELECT 1"), SqlRunEnd::Completed);
-}
-
-void TestSqlWidget::windowThreadGoesOnWhileServerHoldsAnswer()
-{
-    DelayRelay relay(db.host, db.port, 0);
-    SqlWidget* w = newTab("SELECT 1", relay.port());
-    relay.setPaused(true);
-    // Posted before the click: runs only when the window's thread is free again.
-    bool runningWhenTimerFired = false;
-    QTimer::singleShot(0, w, [&] { runningWhenTimerFired = w->isRunning(); });
-    QSignalSpy done(w, &SqlWidget::runFinished);
-    w->form()->btnExecute->click();
-    QTRY_VERIFY(runningWhenTimerFired);
-    // The clock goes on while the server's answer is held.
-    const QString shown = w->form()->lbRunning->text();
-    QTRY_VERIFY(w->form()->lbRunning->text() != shown);
-    QVERIFY(w->isRunning() && done.isEmpty());
-    relay.setPaused(false);
-    QVERIFY(done.wait(30000));
-    QCOMPARE(logRows(w), QStringList{"yes|SELECT 1|1"});
-}
-
-void TestSqlWidget::longScriptBoundsResultTabs()
-{
-    QString script;
-    const int n = 10000;
-    for (int i = 0; i < n; ++i)
-        script += (i % 2 ? QStringLiteral("DO %1;\n") : QStringLiteral("SELECT %1;\n")).arg(i);
-    SqlWidget* w = newTab();
-    QElapsedTimer clock;
-    clock.start();
-    QCOMPARE(runText(w, script), SqlRunEnd::Completed);
-    qInfo("%d statements: %lld ms", n, clock.elapsed());
-    const QStringList log = logRows(w);
-    QCOMPARE(log.size(), n);
-    QCOMPARE(log.first(), QStringLiteral("yes|SELECT 0|1"));
-    QCOMPARE(log.last(), QStringLiteral("yes|DO 9999|0"));
-    QCOMPARE(w->form()->tabWidget->count(), SqlWidget::maxResultTabs);
-    QCOMPARE(tabTitles(w).last(), QString("Result #%1").arg(SqlWidget::maxResultTabs));
-    QVERIFY(w->form()->lbRunning->text().contains(QString("Only the first %1 results").arg(SqlWidget::maxResultTabs)));
-}
-
-void TestSqlWidget::closingWhileRunningStopsStatement()
-{
-    const QString count = "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE INFO = 'SELECT SLEEP(31)'";
-    SqlWidget* w = newTab("SELECT SLEEP(31)");
-    w->form()->btnExecute->click();
-    QTRY_COMPARE_WITH_TIMEOUT(server(count), QStringLiteral("1"), 20000);
-    delete w;
-    QVERIFY(SqlRunner::waitForAll(30000));
-    QCOMPARE(server(count), QStringLiteral("0"));
-}
-
-void TestSqlWidget::cursorMovesDoNotMeasureText()
-{
-    SqlWidget* w = newTab("SELECT 1\nFROM dual");
-    Ui::SqlWidget* f = w->form();
-    QTRY_COMPARE(f->lbSize->text(), QStringLiteral("Size: 18B"));
-    const int measured = w->sizeUpdates();
-    QTextCursor c = f->codeviewer->textCursor();
-    for (int i = 0; i < 200; ++i) {
-        c.setPosition(i % 18);
-        f->codeviewer->setTextCursor(c);
-    }
-    c.setPosition(13);
-    f->codeviewer->setTextCursor(c);
-    QCOMPARE(f->lbLines->text(), QStringLiteral("2:4"));
-    QCOMPARE(w->sizeUpdates(), measured);
-    // Typing updates the size, counted in UTF-8 bytes.
-    f->codeviewer->insertPlainText(QStringLiteral(" \u00e4\u20ac"));
-    QTRY_COMPARE(f->lbSize->text(), QStringLiteral("Size: 24B"));
-}
-
-void TestSqlWidget::keysFindAndLanguage()
-{
-    SqlWidget* w = newTab("SELECT 'Needle' AS a;\nSELECT 2");
-    Ui::SqlWidget* f = w->form();
-    // F9 executes.
-    QSignalSpy done(w, &SqlWidget::runFinished);
-    QTest::keyClick(f->codeviewer, Qt::Key_F9);
-    QVERIFY(done.wait(30000));
-    QCOMPARE(tabTitles(w), (QStringList{"Result #1", "Result #2"}));
-
-    // Ctrl+F: the first match from the start, in any letter case; none clears the selection.
-    for (const QString& typed : {QStringLiteral("needle"), QStringLiteral("haystack")}) {
-        boxes->onDialog = [&typed](QDialog* d) {
-            child<QLineEdit>(d, "edFind")->setText(typed);
-            child<QPushButton>(d, "btnFind")->click();
-        };
-        QTest::keyClick(f->codeviewer, Qt::Key_F, Qt::ControlModifier);
-        QCOMPARE(f->codeviewer->textCursor().selectedText(), typed == "needle" ? QStringLiteral("Needle") : QString());
-    }
-    boxes->onDialog = nullptr;
-
-    // Another language renames the buttons and the result tabs.
-    app->lang->changeLanguage("german");
-    QCOMPARE(tabTitles(w), (QStringList{"Ergebnis #1", "Ergebnis #2"}));
-    QCOMPARE(f->btnStop->text(), app->lang->sql("stop_btn"));
-    app->lang->changeLanguage("english");
-    QCOMPARE(f->btnExecute->text(), QStringLiteral("Execute"));
-}
 
 QTEST_MAIN(TestSqlWidget)
 #include "tst_sqlwidget.moc"

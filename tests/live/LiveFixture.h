@@ -6,6 +6,7 @@
 #include "AppFixture.h"
 #include "FlowModel.h"
 #include "FlowPage.h"
+#include "ProxyServer.h"
 #include "SessionData.h"
 #include "SessionsPage.h"
 #include "ui_MainWindow.h"
@@ -19,6 +20,26 @@ struct Live : App
             ui()->startBtn->click();
     }
     Ui::MainWindow* ui() const { return win->form(); }
+    /// Points the current profile at `db`'s server, on a free profiler port.
+    void useServer(const TestDb& db)
+    {
+        Profile* p = settings->currentProfile();
+        p->Host = db.host;
+        p->Port = db.port;
+        p->User = db.user;
+        p->Password = db.password;
+        p->ProfilerPort = freePort();
+    }
+    /// A proxy of the fixture's own, wired to the window as the program wires it.
+    ProxyServer* attachProxy()
+    {
+        proxy = std::make_unique<ProxyServer>(settings.get(), mngr.get(), lang.get());
+        QObject::connect(proxy.get(), &ProxyServer::updateStatSignal, win.get(), &MainWindow::serverStatisticUpdate);
+        QObject::connect(win.get(), &MainWindow::startBtnPress, proxy.get(), &ProxyServer::startProxy);
+        QObject::connect(win.get(), &MainWindow::stopBtnPress, proxy.get(), &ProxyServer::stopProxy);
+        win->setProxy(proxy.get());
+        return proxy.get();
+    }
     FlowModel* flow() const { return win->flowPage()->model(); }
     QAbstractItemModel* flowView() const { return ui()->flowTable->model(); }
     QStandardItemModel* sessions() const { return win->sessionsPage()->model(); }
@@ -78,4 +99,6 @@ struct Live : App
         const int r = sessionRow(id);
         return r < 0 ? QString() : sessions()->item(r, column)->text();
     }
+
+    std::unique_ptr<ProxyServer> proxy;   ///< from attachProxy()
 };

@@ -21,7 +21,6 @@ private slots:
     {
         if (fx->win && fx->win->isCapturing())
             fx->ui()->startBtn->click();
-        proxy.reset();
         fx.reset();
     }
 
@@ -36,25 +35,16 @@ private:
     int runClient(const TestDb& db, const QString& sql, const QString& password);
 
     std::unique_ptr<Live> fx;
-    std::unique_ptr<ProxyServer> proxy;
+    ProxyServer* proxy = nullptr;   ///< the fixture's
     quint16 profilerPort = 0;
 };
 
 bool TestLiveTraffic::startCapture(const TestDb& db)
 {
-    profilerPort = freePort();
-    Profile* p = fx->settings->profiles.at(0);
-    p->Host = db.host;
-    p->Port = db.port;
-    p->User = db.user;
-    p->Password = db.password;
-    p->ProfilerPort = profilerPort;
-    p->StatusPeriod = 1;
-    proxy = std::make_unique<ProxyServer>(fx->settings.get(), fx->mngr.get(), fx->lang.get());
-    connect(proxy.get(), &ProxyServer::updateStatSignal, fx->win.get(), &MainWindow::serverStatisticUpdate);
-    connect(fx->win.get(), &MainWindow::startBtnPress, proxy.get(), &ProxyServer::startProxy);
-    connect(fx->win.get(), &MainWindow::stopBtnPress, proxy.get(), &ProxyServer::stopProxy);
-    fx->win->setProxy(proxy.get());
+    fx->useServer(db);
+    fx->settings->currentProfile()->StatusPeriod = 1;
+    profilerPort = quint16(fx->settings->currentProfile()->ProfilerPort);
+    proxy = fx->attachProxy();
     ModalWatcher watcher(fx->win.get());
     fx->ui()->startBtn->click();
     return QTest::qWaitFor([this]() { return !proxy->isStarting(); }, 30000) && watcher.boxes.isEmpty()

@@ -15,13 +15,6 @@
 #include <functional>
 #include <memory>
 
-/// A loopback port that nothing listens on right now.
-inline quint16 freePort()
-{
-    QTcpServer s;
-    return s.listen(QHostAddress::LocalHost, 0) ? s.serverPort() : 0;
-}
-
 /// A proxy whose profile names the test server and a free profiler port;
 /// `tweak` may change the profile and settings before the proxy exists.
 /// Every signal of the proxy is logged in `events` as one line, a poll as

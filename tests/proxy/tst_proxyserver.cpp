@@ -146,8 +146,7 @@ private slots:
         // the profile's connection goes by the socket, compressed
         const QString name = DbConnection::uniqueName("test");
         {
-            QSqlDatabase c = DbConnection::open(DbConnectionParams::fromProfile(*rig.profile()), name);
-            QSqlQuery q(c);
+            QSqlQuery q(DbConnection::open(DbConnectionParams::fromProfile(*rig.profile()), name));
             QVERIFY(q.exec("SHOW SESSION STATUS LIKE 'Compression'") && q.next());
             QCOMPARE(q.value(1).toString(), QStringLiteral("ON"));
             QVERIFY(q.exec("SELECT USER()") && q.next());
@@ -203,15 +202,16 @@ private slots:
         int connections = 0;
         const auto held = [&]() { return QTest::qWaitFor([&]() { return relay.connections() == connections + 1; }, 60000)
                                          && ++connections; };
-        relay.setPaused(true);
-        proxy.startProxy();
-        QVERIFY(held());
+        const auto startHeld = [&]() {
+            relay.setPaused(true);
+            proxy.startProxy();
+            return held();
+        };
+        QVERIFY(startHeld());
         proxy.stopProxy(); // the held start is dropped at once
         QVERIFY(!proxy.isStarting() && !proxy.isRunning() && !proxy.isListening());
         proxy.restartProxy(); // not running: nothing
-        QVERIFY(!proxy.isStarting());
-        proxy.startProxy();
-        QVERIFY(held());
+        QVERIFY(!proxy.isStarting() && startHeld());
         proxy.restartProxy(); // while starting: a fresh start
         QVERIFY(proxy.isStarting() && held());
         relay.setPaused(false);
@@ -225,9 +225,7 @@ private slots:
         // destroyed while a start waits for the server: returns all the same
         proxy.stopProxy();
         rig.events.clear();
-        relay.setPaused(true);
-        proxy.startProxy();
-        QVERIFY(held());
+        QVERIFY(startHeld());
         rig.proxy.reset();
         QVERIFY(rig.events.isEmpty());
         relay.setPaused(false);

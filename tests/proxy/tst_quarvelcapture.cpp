@@ -1,50 +1,7 @@
 // quarvel-capture as a user runs it: a real client through it, the printed
 // lines, the summary at SIGINT/SIGTERM, and its failures.
+#include "CaptureProcess.h"
 #include "ProxyTestUtil.h"
-
-#include <csignal>
-
-namespace {
-const QString program = binaryDir() + QStringLiteral("/app/quarvel-capture");
-
-/// A running quarvel-capture whose output is collected as it comes.
-struct Capture
-{
-    QProcess process;
-    QString out, err;
-    const quint16 port = freePort();
-
-    explicit Capture(const TestDb& db, const QStringList& more = {})
-    {
-        process.start(program, QStringList{"--server", db.host + ':' + QString::number(db.port), "--port",
-                                           QString::number(port), "--user", db.user, "--password", db.password}
-                                   + more);
-    }
-    ~Capture() { process.kill(); process.waitForFinished(); }
-    void collect() { out += process.readAllStandardOutput(); err += process.readAllStandardError(); }
-    bool waitListening()
-    {
-        const auto done = [&]() { collect(); return err.contains("listening on") || process.state() == QProcess::NotRunning; };
-        return QTest::qWaitFor(done, 30000) && err.contains("listening on");
-    }
-    /// Statement lines: ten columns, not starting with "#".
-    QList<QStringList> statements() const
-    {
-        QList<QStringList> rows;
-        for (const QString& line : out.split('\n'))
-            if (!line.startsWith('#') && line.count('\t') == 9)
-                rows << line.split('\t');
-        return rows;
-    }
-    int stop(int sig)
-    {
-        ::kill(pid_t(process.processId()), sig);
-        process.waitForFinished(30000);
-        collect();
-        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    }
-};
-} // namespace
 
 class TestQuarvelCapture : public QObject
 {
@@ -100,16 +57,16 @@ private slots:
 
     void exitCodes()
     {
-        LiveRun r = runLive(program, {"--help"});
+        LiveRun r = runLive(captureProgram(), {"--help"});
         QCOMPARE(r.exitCode, 0);
         QVERIFY(r.out.startsWith("Usage: quarvel-capture") && r.err.isEmpty());
         // a wrong option: exit code 2, the option and the way to help named on the error output only
-        r = runLive(program, {"--port", "70000"});
+        r = runLive(captureProgram(), {"--port", "70000"});
         QCOMPARE(r.exitCode, 2);
         QVERIFY2(r.err.contains("70000") && r.err.contains("--help") && r.out.isEmpty(), r.err.constData());
         // a server that is not there: exit code 1 with the driver's reason, never listening
         const QString dead = "127.0.0.1:" + QString::number(freePort());
-        r = runLive(program, {"--server", dead, "--port", QString::number(freePort()), "--user", "nobody"});
+        r = runLive(captureProgram(), {"--server", dead, "--port", QString::number(freePort()), "--user", "nobody"});
         QCOMPARE(r.exitCode, 1);
         QVERIFY2(r.err.contains("server " + dead.toUtf8() + ": ") && !r.err.contains("listening"), r.err.constData());
     }

@@ -1,9 +1,8 @@
 // The statistics poll against the real test server: rates of known
 // statements, command table, process list, top lists, recovery.
 #include "ProxyTestUtil.h"
+#include "TestSql.h"
 
-#include <QSqlDatabase>
-#include <QSqlError>
 #include <QSqlQuery>
 
 namespace {
@@ -54,11 +53,8 @@ private slots:
         db = TestDb::load();
         if (!db.valid)
             QSKIP("the MariaDB test server fixture is not running");
-        own = QSqlDatabase::addDatabase("QMYSQL", "own");
-        own.setHostName(db.host);
-        own.setPort(db.port);
-        own.setDatabaseName(db.database);
-        QVERIFY2(own.open(db.user, db.password), qPrintable(own.lastError().text()));
+        own = openTestDb(db, "own");
+        QVERIFY(own.isOpen());
         run("CREATE OR REPLACE TABLE poll_t (id INT PRIMARY KEY, v INT)");
         run("INSERT INTO poll_t VALUES (1, 0), (2, 0)");
     }

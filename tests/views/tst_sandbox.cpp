@@ -12,13 +12,6 @@
 
 namespace {
 
-quint16 freePort()
-{
-    QTcpServer s;
-    s.listen(QHostAddress::LocalHost, 0);
-    return s.serverPort();
-}
-
 bool pidAlive(const QString& pid)
 {
     return pid.toLongLong() > 0 && ::kill(pid_t(pid.toLongLong()), 0) == 0;

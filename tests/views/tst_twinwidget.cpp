@@ -1,27 +1,14 @@
 // The twin-query view: groups, counts, positions, sorting, large sessions and
 // a session record dropped while the dialog is open.
 #include "DataViewerWidget.h"
-#include "SessionData.h"
+#include "ModalWatcher.h"
+#include "TestSessions.h"
 #include "TwinGroups.h"
 #include "TwinWidget.h"
 
 #include <QtTest>
-#include <QtWidgets>
 
 namespace {
-
-/// A session record (on the heap, so that a test can drop it) with `texts` as its statements.
-SessionData* session(const QStringList& texts, unsigned long id = 42)
-{
-    auto* data = new SessionData;
-    data->id = id;
-    for (const QString& t : texts) {
-        auto* q = new Query;
-        q->text = t;
-        data->queries << q;
-    }
-    return data;
-}
 
 /// Column `c` of the table as shown, in `role`.
 QStringList column(const TwinWidget& w, int c, int role = Qt::DisplayRole)
@@ -37,15 +24,16 @@ TwinWidget* dialog(SessionData* data)
     return new TwinWidget(data, "Repeated", "Statement", "Repeats", "Positions");
 }
 
-/// Statements 1..n where statement i reads texts[i-1].
+/// Twelve statements: "SELECT 1" at positions 1, 4, 9; "select 1" (letter
+/// case: a group of its own) at 2, 5; one blank more at 3; the rest differ.
 QStringList small()
 {
     QStringList texts;
     for (int i = 0; i < 12; ++i)
-        texts << QStringLiteral("SELECT %1 FROM t").arg(100 + i); // all different by default
-    texts[0] = texts[3] = texts[8] = "SELECT 1";                      // 1, 4, 9
-    texts[1] = texts[4] = "select 1";                                 // letter case: a group of its own
-    texts[2] = "SELECT  1";                                           // one blank more: once only
+        texts << QStringLiteral("SELECT %1 FROM t").arg(100 + i);
+    texts[0] = texts[3] = texts[8] = "SELECT 1";
+    texts[1] = texts[4] = "select 1";
+    texts[2] = "SELECT  1";
     return texts;
 }
 
@@ -58,7 +46,7 @@ class TestTwinWidget : public QObject
 private slots:
     void groupsCountsAndPositions()
     {
-        QScopedPointer<SessionData> data(session(small()));
+        QScopedPointer<SessionData> data(sessionOf(small()));
         QScopedPointer<TwinWidget> w(dialog(data.data()));
         QVERIFY(w->windowTitle().endsWith(" 0000042"));
         QCOMPARE(w->count(), 2);
@@ -77,7 +65,7 @@ private slots:
         QStringList texts;
         for (int i = 0; i < 10; ++i)
             texts << "A" << "B" << (i < 9 ? "C" : "D");
-        QScopedPointer<SessionData> data(session(texts));
+        QScopedPointer<SessionData> data(sessionOf(texts));
         QScopedPointer<TwinWidget> w(dialog(data.data()));
         w->table()->sortByColumn(TwinWidget::ColCount, Qt::AscendingOrder);
         QCOMPARE(column(*w, TwinWidget::ColCount), (QStringList{"9", "10", "10"}));
@@ -90,13 +78,13 @@ private slots:
         QStringList distinct;
         for (int i = 0; i < 50000; ++i)
             distinct << QStringLiteral("SELECT * FROM orders WHERE id = %1").arg(i);
-        QScopedPointer<SessionData> data(session(distinct));
+        QScopedPointer<SessionData> data(sessionOf(distinct));
         QScopedPointer<TwinWidget> w(dialog(data.data()));
         QCOMPARE(w->count(), 0);
 
         // One statement 50 000 times: one row whose cell draws a short part
         // of the positions, the whole list kept for the value viewer.
-        data.reset(session(QVector<QString>(50000, "SELECT 1").toList()));
+        data.reset(sessionOf(QVector<QString>(50000, "SELECT 1").toList()));
         w.reset(dialog(data.data()));
         QCOMPARE(w->count(), 1);
         QCOMPARE(column(*w, TwinWidget::ColCount), QStringList{"50000"});
@@ -108,24 +96,23 @@ private slots:
         QVERIFY(whole.endsWith(", 49999, 50000"));
 
         QString viewed;
-        QTimer::singleShot(0, [&] {
-            if (auto* d = qobject_cast<DataViewerWidget*>(QApplication::activeModalWidget())) {
-                viewed = d->text();
-                d->reject();
-            }
-        });
+        ModalWatcher watcher;
+        watcher.onDialog = [&](QDialog* d) {
+            viewed = qobject_cast<DataViewerWidget*>(d)->text();
+            d->reject();
+        };
         w->showData(w->table()->model()->index(0, TwinWidget::ColPositions));
         QCOMPARE(viewed, whole);
     }
 
     void survivesDroppedRecord()
     {
-        auto* data = session(small());
+        auto* data = sessionOf(small());
         QScopedPointer<TwinWidget> w(dialog(data));
         w->show();
         // The record changes under the open dialog, then the session manager
         // drops it: what the dialog shows stays as it was when it opened.
-        QScopedPointer<SessionData> other(session({"other 1", "other 1", "other 2"}, 7));
+        QScopedPointer<SessionData> other(sessionOf({"other 1", "other 1", "other 2"}, 7));
         data->queries.swap(other->queries);
         data->id = other->id;
         other.reset(); // deletes the statements the dialog was built from

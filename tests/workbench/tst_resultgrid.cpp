@@ -1,15 +1,14 @@
 // The result grid: a large answer of the server shown, sorted, filtered and
-// exported (read back with Python's csv module and two XML parsers); odd
-// values and column names; the status line; profile mode; failed writes;
-// a value of a megabyte.
+// exported (read back with Python's csv module and XML parser); odd values
+// and column names; the status line; profile mode; failed writes; a value of
+// a megabyte.
 #include "DataViewerWidget.h"
 #include "ExportWriter.h"
 #include "ResponseWidget.h"
 #include "ResultModel.h"
-#include "Settings.h"
 #include "TableButtonDelegate.h"
-#include "TestDb.h"
-#include "languageEngine.h"
+#include "TestSql.h"
+#include "TestTexts.h"
 
 #include <QtSql>
 #include <QtTest>
@@ -19,83 +18,47 @@
 
 namespace {
 
-const char* csvReader = R"(
-import csv, json, sys
-with open(sys.argv[1], newline='', encoding='utf-8') as f:
-    print(json.dumps(list(csv.reader(f, delimiter=';', strict=True))))
+/// Reads a CSV file (";" separated) with Python's csv module, or an XML file
+/// with its XML parser; prints what it read as JSON.
+const char* reader = R"(
+import csv, json, sys, xml.etree.ElementTree as ET
+path = sys.argv[1]
+if path.endswith('.csv'):
+    with open(path, newline='', encoding='utf-8') as f:
+        out = {'rows': list(csv.reader(f, delimiter=';', strict=True))}
+else:
+    root = ET.parse(path).getroot()
+    data = [[(c.get('name', c.tag), c.text or '') for c in row] for row in root.find('Data')]
+    out = {'root': root.tag, 'query': root.findtext('Query'),
+           'names': [[n for n, t in r] for r in data], 'rows': [[t for n, t in r] for r in data]}
+print(json.dumps(out))
 )";
 
-const char* xmlReader = R"(
-import json, sys, xml.etree.ElementTree as ET
-root = ET.parse(sys.argv[1]).getroot()
-print(json.dumps({'root': root.tag, 'query': root.findtext('Query'),
-    'rows': [[[c.tag, c.get('name'), c.text or ''] for c in row] for row in root.find('Data')]}))
-)";
-
-/// What a Python reader made of `path`, as JSON; null when it failed.
-QJsonDocument python(const char* script, const QString& path)
+/// An export as a standard reader sees it: for XML the root element, the
+/// statement, and per cell the column's original name (its `name` attribute,
+/// else the element name).
+struct ReadBack
 {
-    QProcess p;
-    p.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QString::fromLatin1(script), path});
-    if (!p.waitForFinished(120000) || p.exitCode() != 0) {
-        qWarning() << "python:" << p.readAllStandardError();
-        return QJsonDocument();
-    }
-    return QJsonDocument::fromJson(p.readAllStandardOutput());
-}
-
-QList<QStringList> csvRows(const QString& path)
-{
-    QList<QStringList> out;
-    for (const QJsonValue& row : python(csvReader, path).array()) {
-        QStringList cells;
-        for (const QJsonValue& cell : row.toArray())
-            cells << cell.toString();
-        out << cells;
-    }
-    return out;
-}
-
-/// XML rows as Python reads them: per cell the column's original name (the
-/// `name` attribute, else the element name) and the text.
-struct XmlFile
-{
-    bool parsed = false;
-    QString query;
-    QList<QStringList> names, texts;
+    QString root, query;
+    QList<QStringList> names, rows;
 };
 
-XmlFile xmlRows(const QString& path)
+QList<QStringList> lists(const QJsonValue& v)
 {
-    XmlFile out;
-    const QJsonObject doc = python(xmlReader, path).object();
-    out.parsed = doc.value("root").toString() == "Execution";
-    out.query = doc.value("query").toString();
-    for (const QJsonValue& row : doc.value("rows").toArray()) {
-        QStringList names, texts;
-        for (const QJsonValue& cell : row.toArray()) {
-            const QJsonArray c = cell.toArray();
-            names << (c.at(1).isNull() ? c.at(0).toString() : c.at(1).toString());
-            texts << c.at(2).toString();
-        }
-        out.names << names;
-        out.texts << texts;
-    }
+    QList<QStringList> out;
+    for (const QJsonValue& row : v.toArray())
+        out << row.toVariant().toStringList();
     return out;
 }
 
-/// Rows counted by QXmlStreamReader, -1 when the file is not well-formed.
-int streamReaderRows(const QString& path)
+ReadBack readBack(const QString& path)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    QXmlStreamReader xml(&f);
-    int rows = 0;
-    while (!xml.atEnd())
-        if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == QLatin1String("Row"))
-            ++rows;
-    return xml.hasError() ? -1 : rows;
+    QProcess p;
+    p.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QString::fromLatin1(reader), path});
+    if (!p.waitForFinished(120000) || p.exitCode() != 0)
+        qWarning() << "python:" << p.readAllStandardError();
+    const QJsonObject o = QJsonDocument::fromJson(p.readAllStandardOutput()).object();
+    return {o["root"].toString(), o["query"].toString(), lists(o["names"]), lists(o["rows"])};
 }
 
 QStringList column(const QAbstractItemModel* m, int c)
@@ -106,7 +69,7 @@ QStringList column(const QAbstractItemModel* m, int c)
     return out;
 }
 
-QByteArray readAll(const QString& path)
+QByteArray bytesOf(const QString& path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
@@ -115,419 +78,356 @@ QByteArray readAll(const QString& path)
 ResultSet handMade(const QStringList& columns, const QVector<int>& types, const QVector<QVector<QVariant>>& rows,
                    double ms = 1.0)
 {
-    ResultSet rs;
-    rs.statement = QStringLiteral("SELECT by hand");
-    rs.columns = columns;
-    rs.columnTypes = types;
-    rs.rows = rows;
-    rs.ms = ms;
-    rs.isSelect = true;
-    return rs;
+    return {QStringLiteral("SELECT by hand"), columns, types, rows, ms, -1, -1, true};
 }
 
 } // namespace
-
-class TestResultGrid : public QObject
-{
-    Q_OBJECT
-private slots:
-    void initTestCase();
-    void largeResultShownSortedFilteredExported();
-    void nullsAndNumbersSortByValue_data();
-    void nullsAndNumbersSortByValue();
-    void oddValuesAndNamesSurviveExport();
-    void statusLine_data();
-    void statusLine();
-    void profileMode();
-    void failedWriteIsReportedAndKeepsEverything_data();
-    void failedWriteIsReportedAndKeepsEverything();
-    void megabyteValue();
-    void exportButtonChoosesFormatByName_data();
-    void exportButtonChoosesFormatByName();
-
-private:
-    ResultSet select(const QString& sql);
-    std::unique_ptr<ResponseWidget> grid(const ResultSet& rs, bool profile = false)
-    {
-        auto w = std::make_unique<ResponseWidget>(rs, QStringLiteral("Result 1"), nullptr, profile, lang.data());
-        w->resize(900, 500);
-        w->show();
-        return w;
-    }
-
-    TestDb db;
-    QSqlDatabase conn;
-    QScopedPointer<Settings> settings;
-    QScopedPointer<languageEngine> lang;
-    QTemporaryDir dir;
-};
 
 #define NEED_DB()                                                                                                    \
     if (!conn.isOpen())                                                                                              \
     QSKIP("the MariaDB test server fixture is not running")
 
-void TestResultGrid::initTestCase()
+class TestResultGrid : public QObject
 {
-    QCoreApplication::setOrganizationName("Tessam");
-    QCoreApplication::setApplicationName("Quarvel");
-    settings.reset(new Settings);
-    lang.reset(new languageEngine(settings.data()));
-    QVERIFY2(lang->loadLanguage("english"), "the staged english language file is needed");
-    db = TestDb::load();
-    if (!db.valid)
-        return;
-    conn = QSqlDatabase::addDatabase("QMYSQL", "grid");
-    conn.setHostName(db.host);
-    conn.setPort(db.port);
-    conn.setDatabaseName(db.database);
-    QVERIFY2(conn.open(db.user, db.password), qPrintable(conn.lastError().text()));
-}
+    Q_OBJECT
+    ResultSet select(const QString& sql)
+    {
+        QSqlQuery q(conn);
+        q.setForwardOnly(true);
+        q.setNumericalPrecisionPolicy(QSql::HighPrecision);   // DECIMAL as the server's text
+        QElapsedTimer t;
+        t.start();
+        if (!q.exec(sql))
+            qWarning() << sql << q.lastError().text();
+        return readResultSet(q, t.nsecsElapsed() / 1e6);
+    }
+    std::unique_ptr<ResponseWidget> grid(const ResultSet& rs, bool profile = false)
+    {
+        auto w = std::make_unique<ResponseWidget>(rs, QStringLiteral("Result 1"), nullptr, profile, texts.lang.get());
+        w->resize(900, 500);
+        w->show();
+        return w;
+    }
 
-ResultSet TestResultGrid::select(const QString& sql)
-{
-    QSqlQuery q(conn);
-    q.setForwardOnly(true);
-    q.setNumericalPrecisionPolicy(QSql::HighPrecision);   // DECIMAL as the server's text
-    QElapsedTimer t;
-    t.start();
-    if (!q.exec(sql))
-        qWarning() << sql << q.lastError().text();
-    return readResultSet(q, t.nsecsElapsed() / 1e6);
-}
+    QSqlDatabase conn;
+    EnglishTexts texts;
+    QTemporaryDir dir;
 
-void TestResultGrid::largeResultShownSortedFilteredExported()
-{
-    NEED_DB();
-    const ResultSet rs = select(
-        "SELECT seq, seq*2 AS doubled, seq*3 AS tripled, seq % 7 AS mod7, seq/4 AS quarter, "
-        "CONCAT('r', seq) AS label, -seq AS neg, seq*1.5e0 AS real_, IF(seq % 10 = 0, NULL, seq) AS sparse, "
-        "LPAD(seq, 6, '0') AS padded FROM seq_1_to_100000");
-    QCOMPARE(rs.rowCount(), 100000);
-    auto w = grid(rs);
-    ResultProxy* proxy = w->proxyModel();
-    QTableView* table = w->findChild<QTableView*>("table");
-    QCOMPARE(proxy->rowCount(), 100000);
-    QCOMPARE(proxy->columnCount(), 10);
-    QVERIFY(w->findChild<QLabel*>("lbStatus")->text().endsWith("Rows - 100000"));
-    // A sample of cells in the server's order.
-    const struct { int row, col; const char* text; } samples[] = {
-        {0, 0, "1"}, {0, 4, "0.2500"}, {0, 9, "000001"}, {9, 8, "(null)"}, {99999, 5, "r100000"}, {99999, 6, "-100000"},
-        {49999, 1, "100000"}};
-    for (const auto& s : samples)
-        QCOMPARE(proxy->index(s.row, s.col).data().toString(), QString(s.text));
-    for (int c = 0; c < 10; ++c)
-        QVERIFY(table->columnWidth(c) <= ResponseWidget::maxColumnWidth);
-    // Widths come from the first rows and the last few: the widest number fits.
-    QVERIFY(!TableButtonDelegate::textOverflows("25000.0000", table->font(), table->columnWidth(4)));
+private slots:
+    void initTestCase()
+    {
+        const TestDb db = TestDb::load();
+        if (db.valid)
+            QVERIFY((conn = openTestDb(db, "grid")).isOpen());
+    }
 
-    // Numbers sort as numbers (9 before 10), texts as texts (r10 before r2).
-    table->sortByColumn(0, Qt::AscendingOrder);
-    QCOMPARE(column(proxy, 0).mid(8, 2), (QStringList{"9", "10"}));
-    table->sortByColumn(4, Qt::DescendingOrder);   // a DECIMAL column
-    QCOMPARE(proxy->index(0, 4).data().toString(), QString("25000.0000"));
-    table->sortByColumn(5, Qt::AscendingOrder);
-    QCOMPARE(column(proxy, 5).mid(0, 3), (QStringList{"r1", "r10", "r100"}));
-    table->sortByColumn(8, Qt::DescendingOrder);
-    QCOMPARE(proxy->index(0, 8).data().toString(), QString("99999"));
-    QCOMPARE(proxy->index(99999, 8).data().toString(), QString("(null)"));
+    void largeResultShownSortedFilteredExported()
+    {
+        NEED_DB();
+        const ResultSet rs = select(
+            "SELECT seq, seq*2 AS doubled, seq*3 AS tripled, seq % 7 AS mod7, seq/4 AS quarter, "
+            "CONCAT('r', seq) AS label, -seq AS neg, seq*1.5e0 AS real_, IF(seq % 10 = 0, NULL, seq) AS sparse, "
+            "LPAD(seq, 6, '0') AS padded FROM seq_1_to_100000");
+        QCOMPARE(rs.rowCount(), 100000);
+        auto w = grid(rs);
+        ResultProxy* proxy = w->proxyModel();
+        QTableView* table = w->findChild<QTableView*>("table");
+        QCOMPARE(proxy->rowCount(), 100000);
+        QVERIFY(w->findChild<QLabel*>("lbStatus")->text().endsWith("Rows - 100000"));
+        // A sample of cells in the server's order.
+        const struct { int row, col; const char* text; } samples[] = {
+            {0, 0, "1"}, {0, 4, "0.2500"}, {0, 9, "000001"}, {9, 8, "(null)"}, {99999, 5, "r100000"}, {99999, 6, "-100000"},
+            {49999, 1, "100000"}};
+        for (const auto& s : samples)
+            QCOMPARE(proxy->index(s.row, s.col).data().toString(), QString(s.text));
+        // Widths come from the first rows and the last few: the widest number fits.
+        QVERIFY(!TableButtonDelegate::textOverflows("25000.0000", table->font(), table->columnWidth(4)));
 
-    // Typing filters once the typing pauses, in any column, regardless of case.
-    table->sortByColumn(0, Qt::DescendingOrder);
-    auto* edFilter = w->findChild<QLineEdit*>("edFilter");
-    QTest::keyClicks(edFilter, "R9999");
-    QVERIFY(w->filterPending());
-    QTRY_COMPARE(proxy->rowCount(), 11);   // r9999 and r99990 .. r99999
-    QCOMPARE(column(proxy, 0).mid(0, 2), (QStringList{"99999", "99998"}));
+        // Numbers sort as numbers (9 before 10), texts as texts (r10 before r2).
+        table->sortByColumn(0, Qt::AscendingOrder);
+        QCOMPARE(column(proxy, 0).mid(8, 2), (QStringList{"9", "10"}));
+        table->sortByColumn(4, Qt::DescendingOrder);   // a DECIMAL column
+        QCOMPARE(proxy->index(0, 4).data().toString(), QString("25000.0000"));
+        table->sortByColumn(5, Qt::AscendingOrder);
+        QCOMPARE(column(proxy, 5).mid(0, 3), (QStringList{"r1", "r10", "r100"}));
+        table->sortByColumn(8, Qt::DescendingOrder);
+        QCOMPARE(proxy->index(0, 8).data().toString(), QString("99999"));
+        QCOMPARE(proxy->index(99999, 8).data().toString(), QString("(null)"));
 
-    // The exports hold the shown rows in the shown order, and read back.
-    const QString csv = dir.filePath("filtered.csv"), xml = dir.filePath("filtered.xml");
-    QVERIFY(w->exportCsv(csv));
-    QVERIFY(w->exportXml(xml));
-    const QList<QStringList> csvBack = csvRows(csv);
-    QCOMPARE(csvBack.size(), 12);
-    QCOMPARE(csvBack.first(), rs.columns);
-    QCOMPARE(csvBack.at(1), (QStringList{"99999", "199998", "299997", "4", "24999.7500", "r99999", "-99999",
-                                         "149998.5", "99999", "099999"}));
-    QCOMPARE(csvBack.last().first(), QString("9999"));
-    const XmlFile xmlBack = xmlRows(xml);
-    QVERIFY(xmlBack.parsed);
-    QCOMPARE(xmlBack.query, "\n" + rs.statement);   // "<Query>", a line feed, the statement
-    QCOMPARE(xmlBack.texts, csvBack.mid(1));
-    QCOMPARE(xmlBack.names.first(), rs.columns);
-    QCOMPARE(streamReaderRows(xml), 11);
+        // Typing filters once the typing pauses, in any column, regardless of case.
+        table->sortByColumn(0, Qt::DescendingOrder);
+        auto* edFilter = w->findChild<QLineEdit*>("edFilter");
+        QTest::keyClicks(edFilter, "R9999");
+        QVERIFY(w->filterPending());
+        QTRY_COMPARE(proxy->rowCount(), 11);   // r9999 and r99990 .. r99999
+        QCOMPARE(column(proxy, 0).mid(0, 2), (QStringList{"99999", "99998"}));
 
-    // An export right after typing writes what was typed, not what was shown.
-    edFilter->setText("r5000");
-    QVERIFY(w->exportCsv(csv));
-    QCOMPARE(csvRows(csv).size(), 12);   // r5000, r50000 .. r50009
-    // No row matches: the header only, an empty Data element.
-    edFilter->setText("no such text");
-    QVERIFY(w->exportCsv(csv) && w->exportXml(xml));
-    QCOMPARE(csvRows(csv), QList<QStringList>{rs.columns});
-    QVERIFY(readAll(xml).contains("<Data>\n</Data>\n"));
-    QCOMPARE(streamReaderRows(xml), 0);
+        // The exports hold the shown rows in the shown order, and read back.
+        const QString csv = dir.filePath("filtered.csv"), xml = dir.filePath("filtered.xml");
+        QVERIFY(w->exportCsv(csv) && w->exportXml(xml));
+        const QList<QStringList> csvBack = readBack(csv).rows;
+        QCOMPARE(csvBack.size(), 12);
+        QCOMPARE(csvBack.first(), rs.columns);
+        QCOMPARE(csvBack.at(1), (QStringList{"99999", "199998", "299997", "4", "24999.7500", "r99999", "-99999",
+                                             "149998.5", "99999", "099999"}));
+        QCOMPARE(csvBack.last().first(), QString("9999"));
+        const ReadBack xmlBack = readBack(xml);
+        QCOMPARE(xmlBack.root, QString("Execution"));
+        QCOMPARE(xmlBack.query, "\n" + rs.statement);   // "<Query>", a line feed, the statement
+        QCOMPARE(xmlBack.rows, csvBack.mid(1));
+        QCOMPARE(xmlBack.names.first(), rs.columns);
 
-    // Cleared, the whole result goes out.
-    edFilter->clear();
-    QCOMPARE(proxy->rowCount(), 100000);
-    QVERIFY(w->exportCsv(csv) && w->exportXml(xml));
-    const QList<QStringList> all = csvRows(csv);
-    QCOMPARE(all.size(), 100001);
-    QCOMPARE(all.at(1).first(), QString("100000"));   // still sorted descending
-    QCOMPARE(streamReaderRows(xml), 100000);
-}
+        // An export right after typing writes what was typed, not what was shown.
+        edFilter->setText("r5000");
+        QVERIFY(w->exportCsv(csv));
+        QCOMPARE(readBack(csv).rows.size(), 12);   // r5000, r50000 .. r50009
+        // No row matches: the header only, an empty Data element.
+        edFilter->setText("no such text");
+        QVERIFY(w->exportCsv(csv) && w->exportXml(xml));
+        QCOMPARE(readBack(csv).rows, QList<QStringList>{rs.columns});
+        const ReadBack none = readBack(xml);
+        QVERIFY(none.root == "Execution" && none.rows.isEmpty());
 
-void TestResultGrid::nullsAndNumbersSortByValue_data()
-{
-    QTest::addColumn<int>("col");
-    QTest::addColumn<QList<int>>("ascending");   // ids; descending is the reverse
-    // id 3 holds NULL everywhere: first ascending, last descending.
-    QTest::newRow("INT") << 1 << QList<int>{3, 4, 2, 1, 5};
-    QTest::newRow("BIGINT UNSIGNED") << 2 << QList<int>{3, 2, 1, 5, 4};
-    QTest::newRow("DECIMAL") << 3 << QList<int>{3, 4, 2, 1, 5};
-    QTest::newRow("DOUBLE") << 4 << QList<int>{3, 4, 5, 2, 1};
-    QTest::newRow("VARCHAR") << 5 << QList<int>{3, 1, 2, 4, 5};
-    QTest::newRow("DATETIME") << 6 << QList<int>{3, 4, 5, 2, 1};
-    QTest::newRow("VARBINARY") << 7 << QList<int>{3, 1, 4, 2, 5};
-}
+        // Cleared, the whole result goes out.
+        edFilter->clear();
+        QCOMPARE(proxy->rowCount(), 100000);
+        QVERIFY(w->exportCsv(csv) && w->exportXml(xml));
+        const QList<QStringList> all = readBack(csv).rows;
+        QCOMPARE(all.size(), 100001);
+        QCOMPARE(all.at(1).first(), QString("100000"));   // still sorted descending
+        QCOMPARE(readBack(xml).rows, all.mid(1));
+    }
 
-void TestResultGrid::nullsAndNumbersSortByValue()
-{
-    NEED_DB();
-    QFETCH(int, col);
-    QFETCH(QList<int>, ascending);
-    QSqlQuery q(conn);
-    QVERIFY(q.exec("CREATE OR REPLACE TABLE sorted (id INT, i INT, u BIGINT UNSIGNED, d DECIMAL(10,2), f DOUBLE, "
-                   "t VARCHAR(10), dt DATETIME, b VARBINARY(10))"));
-    QVERIFY(q.exec("INSERT INTO sorted VALUES "
-                   "(1, 10, 10, 10.25, 10.5, '10', '2024-01-10 00:00:00', 'a'),"
-                   "(2, 9, 9, 9.5, 9.25, '9', '2024-01-09 12:00:00', 'b'),"
-                   "(3, NULL, NULL, NULL, NULL, NULL, NULL, NULL),"
-                   "(4, -1, 18446744073709551615, -100.75, -1e300, 'a', '1999-12-31 23:59:59', 'aa'),"
-                   "(5, 100, 100, 100, 1e-3, 'B', '2024-01-09 11:59:59', 'c')"));
-    auto w = grid(select("SELECT * FROM sorted"));
-    QTableView* table = w->findChild<QTableView*>("table");
-    for (const Qt::SortOrder order : {Qt::AscendingOrder, Qt::DescendingOrder}) {
-        table->sortByColumn(col, order);
-        QList<int> ids;
-        for (const QString& id : column(w->proxyModel(), 0))
-            ids << id.toInt();
-        QList<int> expected = ascending;
-        if (order == Qt::DescendingOrder)
+    void nullsAndNumbersSortByValue_data()
+    {
+        QTest::addColumn<int>("col");
+        QTest::addColumn<QString>("ascending");   // ids; descending is the reverse
+        // id 3 holds NULL everywhere: first ascending, last descending.
+        QTest::newRow("INT") << 1 << "3,4,2,1,5";
+        QTest::newRow("BIGINT UNSIGNED") << 2 << "3,2,1,5,4";
+        QTest::newRow("DECIMAL") << 3 << "3,4,2,1,5";
+        QTest::newRow("DOUBLE") << 4 << "3,4,5,2,1";
+        QTest::newRow("VARCHAR") << 5 << "3,1,2,4,5";
+        QTest::newRow("DATETIME") << 6 << "3,4,5,2,1";
+        QTest::newRow("VARBINARY") << 7 << "3,1,4,2,5";
+    }
+
+    void nullsAndNumbersSortByValue()
+    {
+        NEED_DB();
+        QFETCH(int, col);
+        QFETCH(QString, ascending);
+        QSqlQuery q(conn);
+        QVERIFY(q.exec("CREATE OR REPLACE TABLE sorted (id INT, i INT, u BIGINT UNSIGNED, d DECIMAL(10,2), f DOUBLE, "
+                       "t VARCHAR(10), dt DATETIME, b VARBINARY(10))"));
+        QVERIFY(q.exec("INSERT INTO sorted VALUES "
+                       "(1, 10, 10, 10.25, 10.5, '10', '2024-01-10 00:00:00', 'a'),"
+                       "(2, 9, 9, 9.5, 9.25, '9', '2024-01-09 12:00:00', 'b'),"
+                       "(3, NULL, NULL, NULL, NULL, NULL, NULL, NULL),"
+                       "(4, -1, 18446744073709551615, -100.75, -1e300, 'a', '1999-12-31 23:59:59', 'aa'),"
+                       "(5, 100, 100, 100, 1e-3, 'B', '2024-01-09 11:59:59', 'c')"));
+        auto w = grid(select("SELECT * FROM sorted"));
+        QStringList expected = ascending.split(',');
+        for (const Qt::SortOrder order : {Qt::AscendingOrder, Qt::DescendingOrder}) {
+            w->findChild<QTableView*>("table")->sortByColumn(col, order);
+            QCOMPARE(column(w->proxyModel(), 0), expected);
             std::reverse(expected.begin(), expected.end());
-        QCOMPARE(ids, expected);
+        }
     }
-}
 
-void TestResultGrid::oddValuesAndNamesSurviveExport()
-{
-    NEED_DB();
-    const ResultSet rs = select(
-        "SELECT NULL AS n, 'say \"hi\"; ok' AS q, X'00010203FF' AS bin, "
-        "CONCAT('a', CHAR(1), 'b', CHAR(13, 10), 'c') AS ctrl, 1 AS `COUNT(*)`, 2 AS `1st`, 3 AS `a b`, "
-        "'M\xC3\xBCller <&> \"x\"' AS `M\xC3\xBCller`, 4 AS `x:y`, 5 AS ``, 6 AS `\xD0\xB8\xD0\xBC\xD1\x8F`, 7 AS `say \"so\"`");
-    const QStringList names = {"n", "q", "bin", "ctrl", "COUNT(*)", "1st", "a b", QString::fromUtf8("Müller"),
-                               "x:y", "", QString::fromUtf8("имя"), "say \"so\""};
-    QCOMPARE(rs.columns, names);
-    auto w = grid(rs);
-    ResultModel* model = w->resultModel();
-    QCOMPARE(model->text(0, 0), QString("(null)"));
-    QStringList shown;
-    for (int c = 0; c < names.size(); ++c)
-        shown << model->text(0, c);
-    // Bytes of a binary column are shown whole, zero bytes included.
-    QCOMPARE(shown.at(2), QString::fromUtf8("\0\1\2\3", 4) + QChar(QChar::ReplacementCharacter));
+    void oddValuesAndNamesSurviveExport()
+    {
+        NEED_DB();
+        const ResultSet rs = select(
+            "SELECT NULL AS n, 'say \"hi\"; ok' AS q, X'00010203FF' AS bin, "
+            "CONCAT('a', CHAR(1), 'b', CHAR(13, 10), 'c') AS ctrl, 1 AS `COUNT(*)`, 2 AS `1st`, 3 AS `a b`, "
+            "'M\xC3\xBCller <&> \"x\"' AS `M\xC3\xBCller`, 4 AS `x:y`, 5 AS ``, 6 AS `\xD0\xB8\xD0\xBC\xD1\x8F`, 7 AS `say \"so\"`");
+        const QStringList names = {"n", "q", "bin", "ctrl", "COUNT(*)", "1st", "a b", QString::fromUtf8("Müller"),
+                                   "x:y", "", QString::fromUtf8("имя"), "say \"so\""};
+        QCOMPARE(rs.columns, names);
+        auto w = grid(rs);
+        ResultModel* model = w->resultModel();
+        QCOMPARE(model->text(0, 0), QString("(null)"));
+        QStringList shown;
+        for (int c = 0; c < names.size(); ++c)
+            shown << model->text(0, c);
+        // Bytes of a binary column are shown whole, zero bytes included.
+        QCOMPARE(shown.at(2), QString::fromUtf8("\0\1\2\3", 4) + QChar(QChar::ReplacementCharacter));
 
-    // CSV: header texts escaped like cells; every cell back as shown.
-    const QString csv = dir.filePath("odd.csv"), xml = dir.filePath("odd.xml");
-    QVERIFY(w->exportCsv(csv));
-    QCOMPARE(csvRows(csv), (QList<QStringList>{names, shown}));
+        // CSV: header texts escaped like cells; every cell back as shown.
+        const QString csv = dir.filePath("odd.csv"), xml = dir.filePath("odd.xml");
+        QVERIFY(w->exportCsv(csv) && w->exportXml(xml));
+        QCOMPARE(readBack(csv).rows, (QList<QStringList>{names, shown}));
 
-    // XML: well-formed for both parsers; every column's original name kept;
-    // control characters as control pictures, CR kept, the rest unchanged.
-    QVERIFY(w->exportXml(xml));
-    QCOMPARE(streamReaderRows(xml), 1);
-    const XmlFile back = xmlRows(xml);
-    QVERIFY(back.parsed);
-    QCOMPARE(back.names, QList<QStringList>{names});
-    QStringList expected = shown;
-    expected[2] = QString::fromUtf8("\u2400\u2401\u2402\u2403\uFFFD");
-    expected[3] = QString::fromUtf8("a\u2401b\r\nc");
-    QCOMPARE(back.texts, QList<QStringList>{expected});
-    QVERIFY(readAll(xml).contains("<COUNT___ name=\"COUNT(*)\">1</COUNT___>"));
-    QVERIFY(readAll(xml).contains("<_1st name=\"1st\">2</_1st>"));
+        // XML: well-formed; every column's original name kept; control
+        // characters as control pictures, CR kept, the rest unchanged.
+        const ReadBack back = readBack(xml);
+        QCOMPARE(back.names, QList<QStringList>{names});
+        QStringList expected = shown;
+        expected[2] = QString::fromUtf8("\u2400\u2401\u2402\u2403\uFFFD");
+        expected[3] = QString::fromUtf8("a\u2401b\r\nc");
+        QCOMPARE(back.rows, QList<QStringList>{expected});
+        const QByteArray bytes = bytesOf(xml);
+        QVERIFY(bytes.contains("<COUNT___ name=\"COUNT(*)\">1</COUNT___>") && bytes.contains("<_1st name=\"1st\">2</_1st>"));
 
-    // Lone surrogates and the two non-characters cannot go into XML either.
-    QCOMPARE(ExportWriter::xmlText(QString(QChar(0xD800)) + QChar(0xFFFE) + "x" + QChar(0xDC00)),
-             QString::fromUtf8("\uFFFD\uFFFDx\uFFFD"));
-    const QString pair = QString::fromUtf8("\U0001F600");
-    QCOMPARE(ExportWriter::xmlText(pair), pair);
-}
-
-void TestResultGrid::statusLine_data()
-{
-    QTest::addColumn<double>("ms");
-    QTest::addColumn<int>("reported");
-    QTest::addColumn<int>("rows");
-    QTest::addColumn<QString>("status");   // a regular expression
-    QTest::newRow("below 1 ms: 3 decimals") << 0.25 << 0 << 0 << "^Duration - 0[.,]250 ms, Rows - 0$";
-    QTest::newRow("from 1 ms: none") << 12.4 << 2 << 2 << "^Duration - 12 ms, Rows - 2$";
-    QTest::newRow("no size from the driver") << 3.0 << -1 << 3 << "^Duration - 3 ms, Rows - 3$";
-}
-
-void TestResultGrid::statusLine()
-{
-    QFETCH(double, ms);
-    QFETCH(int, reported);
-    QFETCH(int, rows);
-    QFETCH(QString, status);
-    ResultSet rs = handMade({"a"}, {QMetaType::Int}, QVector<QVector<QVariant>>(rows, {1}), ms);
-    rs.reportedSize = reported;
-    auto w = grid(rs);
-    const QString text = w->findChild<QLabel*>("lbStatus")->text();
-    QVERIFY2(QRegularExpression(status).match(text).hasMatch(), qPrintable(text));
-    QCOMPARE(w->findChild<QLabel*>("label")->text(), QString("Filter:"));
-    QCOMPARE(w->findChild<QLabel*>("lbStatusHeader")->text(), QString("Status"));
-}
-
-void TestResultGrid::profileMode()
-{
-    NEED_DB();
-    QSqlQuery q(conn);
-    QVERIFY(q.exec("SET profiling = 1"));
-    QVERIFY(q.exec("SELECT COUNT(*) FROM seq_1_to_10000"));
-    ResultSet rs = select("SHOW PROFILE");
-    QVERIFY(rs.rowCount() > 3);
-    // A duration the driver would print with an exponent.
-    rs.rows.append({QStringLiteral("Added by hand"), QVariant(1.5e-05)});
-    auto w = grid(rs, true);
-    ResultModel* model = w->resultModel();
-    double longest = 0.0;
-    for (int r = 0; r < rs.rowCount(); ++r) {
-        QVERIFY2(QRegularExpression("^\\d+\\.\\d{6}$").match(model->text(r, 1)).hasMatch(),
-                 qPrintable(model->text(r, 1)));
-        longest = qMax(longest, model->text(r, 1).toDouble());
+        // Lone surrogates and the two non-characters cannot go into XML either.
+        QCOMPARE(ExportWriter::xmlText(QString(QChar(0xD800)) + QChar(0xFFFE) + "x" + QChar(0xDC00)),
+                 QString::fromUtf8("\uFFFD\uFFFDx\uFFFD"));
+        const QString pair = QString::fromUtf8("\U0001F600");
+        QCOMPARE(ExportWriter::xmlText(pair), pair);
     }
-    QCOMPARE(model->text(rs.rowCount() - 1, 1), QString("0.000015"));
-    TableButtonDelegate* d = w->delegate();
-    QCOMPARE(d->barFullScale, longest);
-    QCOMPARE(d->barColumn, 1);
-    QCOMPARE(d->upperCaseColumn, 0);
-    QCOMPARE(d->textColor, QColor(Qt::black));
-    QVERIFY(!d->nullColoring);
-    QCOMPARE(w->findChild<QTableView*>("table")->columnWidth(0), 130);
-    QVERIFY(!model->index(0, 0).data(Qt::ToolTipRole).toString().isEmpty());
-    QVERIFY(model->index(0, 1).data(Qt::ToolTipRole).isNull());
-    // The result grid proper colours NULL and uses the theme's text colour.
-    auto plain = grid(handMade({"a"}, {QMetaType::Int}, {{1}}));
-    QVERIFY(plain->delegate()->nullColoring);
-    QCOMPARE(plain->delegate()->barColumn, -1);
-    QCOMPARE(plain->delegate()->textColor, QColor("#3a9790"));
-}
 
-void TestResultGrid::failedWriteIsReportedAndKeepsEverything_data()
-{
-    QTest::addColumn<QString>("target");   // relative to a fresh folder
-    QTest::addColumn<bool>("readOnlyFolder");
-    QTest::newRow("under a file") << "file.txt/out" << false;
-    QTest::newRow("a folder") << "folder" << false;
-    QTest::newRow("read-only folder") << "ro/out" << true;
-}
-
-void TestResultGrid::failedWriteIsReportedAndKeepsEverything()
-{
-    QFETCH(QString, target);
-    QFETCH(bool, readOnlyFolder);
-    if (readOnlyFolder && ::geteuid() == 0)
-        QSKIP("root writes into read-only folders");
-    QTemporaryDir base;
-    QVERIFY(QFile(base.filePath("file.txt")).open(QIODevice::WriteOnly));
-    QVERIFY(QDir(base.path()).mkdir("folder") && QDir(base.path()).mkdir("ro"));
-    // An earlier export in the read-only folder stays as it was.
-    QFile old(base.filePath("ro/out.csv"));
-    QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
-    old.close();
-    if (readOnlyFolder)
-        QVERIFY(QFile::setPermissions(base.filePath("ro"), QFile::ReadOwner | QFile::ExeOwner));
-
-    auto w = grid(handMade({"a"}, {QMetaType::Int}, {{1}, {2}}));
-    for (const QString ext : {".csv", ".xml"}) {
-        const QString path = base.filePath(target + (target == "folder" ? "" : ext));
-        const bool written = ext == QLatin1String(".csv") ? w->exportCsv(path) : w->exportXml(path);
-        QVERIFY(!written);
-        auto* box = w->findChild<QMessageBox*>("exportErrorBox");
-        QVERIFY(box);
-        // The path, then the system's reason.
-        const QStringList lines = box->text().split('\n');
-        QCOMPARE(lines.first(), QDir::toNativeSeparators(path));
-        QVERIFY2(lines.size() == 2 && lines.at(1).size() > 3, qPrintable(box->text()));
-        delete box;
+    void statusLine_data()
+    {
+        QTest::addColumn<double>("ms");
+        QTest::addColumn<int>("reported");
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<QString>("status");   // a regular expression
+        QTest::newRow("below 1 ms: 3 decimals") << 0.25 << 0 << 0 << "^Duration - 0[.,]250 ms, Rows - 0$";
+        QTest::newRow("from 1 ms: none") << 12.4 << 2 << 2 << "^Duration - 12 ms, Rows - 2$";
+        QTest::newRow("no size from the driver") << 3.0 << -1 << 3 << "^Duration - 3 ms, Rows - 3$";
     }
-    QFile::setPermissions(base.filePath("ro"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QCOMPARE(readAll(base.filePath("ro/out.csv")), QByteArray("old"));
-    QCOMPARE(QDir(base.filePath("ro")).entryList(QDir::Files), QStringList{"out.csv"});
-    QCOMPARE(w->proxyModel()->rowCount(), 2);
-}
 
-void TestResultGrid::megabyteValue()
-{
-    const QString huge(1 << 20, QLatin1Char('x'));
-    auto w = grid(handMade({"id", "value"}, {QMetaType::Int, QMetaType::QString}, {{1, huge}, {2, "short"}}));
-    QTableView* table = w->findChild<QTableView*>("table");
-    QCOMPARE(table->columnWidth(1), int(ResponseWidget::maxColumnWidth));
-    const QModelIndex cell = w->proxyModel()->index(0, 1);
-    const QString tip = cell.data(Qt::ToolTipRole).toString();
-    QVERIFY(tip.size() < 900 && tip.endsWith("[...]"));
+    void statusLine()
+    {
+        QFETCH(double, ms);
+        QFETCH(int, reported);
+        QFETCH(int, rows);
+        QFETCH(QString, status);
+        ResultSet rs = handMade({"a"}, {QMetaType::Int}, QVector<QVector<QVariant>>(rows, {1}), ms);
+        rs.reportedSize = reported;
+        const QString text = grid(rs)->findChild<QLabel*>("lbStatus")->text();
+        QVERIFY2(QRegularExpression(status).match(text).hasMatch(), qPrintable(text));
+    }
 
-    // Longer than the cell has pixels: overflowing without measuring it,
-    // even when its characters have no width at all.
-    QVERIFY(TableButtonDelegate::textOverflows(QString(5000, QChar(0x200B)), table->font(), 400));
-    QVERIFY(TableButtonDelegate::shownText(huge, table->font(), 400).size() <= 400);
+    void profileMode()
+    {
+        NEED_DB();
+        QSqlQuery q(conn);
+        QVERIFY(q.exec("SET profiling = 1") && q.exec("SELECT COUNT(*) FROM seq_1_to_10000"));
+        ResultSet rs = select("SHOW PROFILE");
+        QVERIFY(rs.rowCount() > 3);
+        // A duration the driver would print with an exponent.
+        rs.rows.append({QStringLiteral("Added by hand"), QVariant(1.5e-05)});
+        auto w = grid(rs, true);
+        ResultModel* model = w->resultModel();
+        double longest = 0.0;
+        for (int r = 0; r < rs.rowCount(); ++r) {
+            QVERIFY2(QRegularExpression("^\\d+\\.\\d{6}$").match(model->text(r, 1)).hasMatch(),
+                     qPrintable(model->text(r, 1)));
+            longest = qMax(longest, model->text(r, 1).toDouble());
+        }
+        QCOMPARE(model->text(rs.rowCount() - 1, 1), QString("0.000015"));
+        // Bars in the duration column, scaled to the longest; NULL not coloured.
+        QCOMPARE(w->delegate()->barFullScale, longest);
+        QCOMPARE(w->delegate()->barColumn, 1);
+        QVERIFY(!w->delegate()->nullColoring);
+        // The result grid proper: no bars, NULL coloured.
+        auto plain = grid(handMade({"a"}, {QMetaType::Int}, {{1}}));
+        QVERIFY(plain->delegate()->nullColoring);
+        QCOMPARE(plain->delegate()->barColumn, -1);
+    }
 
-    // The cell's button opens the whole value.
-    QVERIFY(QTest::qWaitForWindowExposed(w.get()));
-    const QRect rect = table->visualRect(cell);
-    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, QPoint(rect.right() - 5, rect.center().y()));
-    auto* viewer = w->findChild<DataViewerWidget*>();
-    QVERIFY(viewer && viewer->isModal());
-    QCOMPARE(viewer->text().size(), huge.size());
-    // A word of a megabyte wraps anywhere (at word boundaries it takes minutes).
-    QCOMPARE(viewer->findChild<QPlainTextEdit*>("dataViewer")->wordWrapMode(), QTextOption::WrapAnywhere);
-    viewer->close();
-    DataViewerWidget prose("a few short words", nullptr);
-    QVERIFY(prose.findChild<QPlainTextEdit*>("dataViewer")->wordWrapMode() != QTextOption::WrapAnywhere);
-}
+    void failedWriteIsReportedAndKeepsEverything_data()
+    {
+        QTest::addColumn<QString>("target");   // relative to a fresh folder
+        QTest::addColumn<bool>("readOnlyFolder");
+        QTest::newRow("under a file") << "file.txt/out" << false;
+        QTest::newRow("a folder") << "folder" << false;
+        QTest::newRow("read-only folder") << "ro/out" << true;
+    }
 
-void TestResultGrid::exportButtonChoosesFormatByName_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("xml");
-    QTest::newRow("xml") << "a.xml" << true;
-    QTest::newRow("upper-case XML is CSV") << "b.XML" << false;
-    QTest::newRow("csv") << "c.csv" << false;
-}
+    void failedWriteIsReportedAndKeepsEverything()
+    {
+        QFETCH(QString, target);
+        QFETCH(bool, readOnlyFolder);
+        if (readOnlyFolder && ::geteuid() == 0)
+            QSKIP("root writes into read-only folders");
+        QTemporaryDir base;
+        QVERIFY(QFile(base.filePath("file.txt")).open(QIODevice::WriteOnly));
+        QVERIFY(QDir(base.path()).mkdir("folder") && QDir(base.path()).mkdir("ro"));
+        // An earlier export in the read-only folder stays as it was.
+        QFile old(base.filePath("ro/out.csv"));
+        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+        old.close();
+        if (readOnlyFolder)
+            QVERIFY(QFile::setPermissions(base.filePath("ro"), QFile::ReadOwner | QFile::ExeOwner));
 
-void TestResultGrid::exportButtonChoosesFormatByName()
-{
-    QFETCH(QString, name);
-    QFETCH(bool, xml);
-    auto w = grid(handMade({"a"}, {QMetaType::Int}, {{1}}));
-    const QString path = dir.filePath(name);
-    QString proposed, title;
-    QTimer::singleShot(0, [&] {
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        QVERIFY(dialog);
-        title = dialog->windowTitle();
-        proposed = dialog->selectedFiles().value(0);
-        dialog->selectFile(path);
-        QMetaObject::invokeMethod(dialog, "accept");
-    });
-    w->findChild<QPushButton*>("btnExport")->click();
-    QCOMPARE(title, QString("Export"));
-    QCOMPARE(QFileInfo(proposed).fileName(), QString("Result 1.xml"));
-    QCOMPARE(readAll(path).startsWith("<?xml"), xml);
-    QVERIFY(readAll(path).contains("1"));
-}
+        auto w = grid(handMade({"a"}, {QMetaType::Int}, {{1}, {2}}));
+        for (const QString ext : {".csv", ".xml"}) {
+            const QString path = base.filePath(target + (target == "folder" ? "" : ext));
+            QVERIFY(!(ext == QLatin1String(".csv") ? w->exportCsv(path) : w->exportXml(path)));
+            std::unique_ptr<QMessageBox> box(w->findChild<QMessageBox*>("exportErrorBox"));
+            QVERIFY(box);
+            // The path, then the system's reason.
+            const QStringList lines = box->text().split('\n');
+            QCOMPARE(lines.first(), QDir::toNativeSeparators(path));
+            QVERIFY2(lines.size() == 2 && lines.at(1).size() > 3, qPrintable(box->text()));
+        }
+        QFile::setPermissions(base.filePath("ro"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QCOMPARE(bytesOf(old.fileName()), QByteArray("old"));
+        QCOMPARE(QDir(base.filePath("ro")).entryList(QDir::Files), QStringList{"out.csv"});
+        QCOMPARE(w->proxyModel()->rowCount(), 2);
+    }
+
+    void megabyteValue()
+    {
+        const QString huge(1 << 20, QLatin1Char('x'));
+        auto w = grid(handMade({"id", "value"}, {QMetaType::Int, QMetaType::QString}, {{1, huge}, {2, "short"}}));
+        QTableView* table = w->findChild<QTableView*>("table");
+        QCOMPARE(table->columnWidth(1), int(ResponseWidget::maxColumnWidth));
+        const QModelIndex cell = w->proxyModel()->index(0, 1);
+        const QString tip = cell.data(Qt::ToolTipRole).toString();
+        QVERIFY(tip.size() < 900 && tip.endsWith("[...]"));
+
+        // Longer than the cell has pixels: overflowing without measuring it,
+        // even when its characters have no width at all.
+        QVERIFY(TableButtonDelegate::textOverflows(QString(5000, QChar(0x200B)), table->font(), 400));
+        QVERIFY(TableButtonDelegate::shownText(huge, table->font(), 400).size() <= 400);
+
+        // The cell's button opens the whole value.
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        const QRect rect = table->visualRect(cell);
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, QPoint(rect.right() - 5, rect.center().y()));
+        auto* viewer = w->findChild<DataViewerWidget*>();
+        QVERIFY(viewer && viewer->isModal());
+        QCOMPARE(viewer->text().size(), huge.size());
+        // A word of a megabyte wraps anywhere (at word boundaries it takes minutes).
+        QCOMPARE(viewer->findChild<QPlainTextEdit*>("dataViewer")->wordWrapMode(), QTextOption::WrapAnywhere);
+        viewer->close();
+        DataViewerWidget prose("a few short words", nullptr);
+        QVERIFY(prose.findChild<QPlainTextEdit*>("dataViewer")->wordWrapMode() != QTextOption::WrapAnywhere);
+    }
+
+    void exportButtonChoosesFormatByName_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("xml");
+        QTest::newRow("xml") << "a.xml" << true;
+        QTest::newRow("upper-case XML is CSV") << "b.XML" << false;
+        QTest::newRow("csv") << "c.csv" << false;
+    }
+
+    void exportButtonChoosesFormatByName()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, xml);
+        auto w = grid(handMade({"a"}, {QMetaType::Int}, {{1}}));
+        const QString path = dir.filePath(name);
+        QString proposed;
+        QTimer::singleShot(0, [&] {   // at once: the dialog's folder model must not load first
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            proposed = dialog->selectedFiles().value(0);
+            dialog->selectFile(path);
+            QMetaObject::invokeMethod(dialog, "accept");
+        });
+        w->findChild<QPushButton*>("btnExport")->click();
+        QCOMPARE(QFileInfo(proposed).fileName(), QString("Result 1.xml"));
+        QCOMPARE(bytesOf(path).startsWith("<?xml"), xml);
+        QVERIFY(bytesOf(path).contains("1"));
+    }
+};
 
 QTEST_MAIN(TestResultGrid)
 #include "tst_resultgrid.moc"
