@@ -6,7 +6,7 @@ add_library(headless STATIC
     ${CMAKE_CURRENT_SOURCE_DIR}/headless/CaptureReport.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/headless/CaptureReport.h)
 target_include_directories(headless PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/headless)
-target_link_libraries(headless PUBLIC settings Qt5::Core)
+target_link_libraries(headless PUBLIC capture settings Qt5::Core)
 
 if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/headless/main.cpp)
   add_executable(quarvel-capture ${CMAKE_CURRENT_SOURCE_DIR}/headless/main.cpp)

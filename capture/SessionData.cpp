@@ -14,6 +14,11 @@ SessionData::~SessionData()
 
 namespace QueryLog {
 
+QString paddedId(quint64 id)
+{
+    return QStringLiteral("%1").arg(id, 7, 10, QLatin1Char('0'));
+}
+
 Query* fromTuple(const QVariantList& tuple, QTextCodec* codec)
 {
     auto* q = new Query;

@@ -100,6 +100,10 @@ Q_DECLARE_METATYPE(SessionData*)
 /// Helpers that turn the decoder's query tuples into records. GUI thread only.
 namespace QueryLog {
 
+/// A session number as every list, tab, archive and report shows it: filled
+/// to 7 digits with "0" (more digits when larger). [thread-safe]
+QString paddedId(quint64 id);
+
 /// Number of elements of a query tuple: answered at, duration ms, raw
 /// statement bytes, request KiB, response KiB, rows, error flag.
 constexpr int TupleSize = 7;

@@ -1,5 +1,7 @@
 #include "FlowModel.h"
 
+#include "SessionData.h"
+
 #include <QBrush>
 #include <QColor>
 
@@ -90,7 +92,7 @@ QVariant FlowModel::data(const QModelIndex& index, int role) const
         case ColNumber:
             return r.number;
         case ColSession:
-            return QStringLiteral("%1").arg(r.sessionId, 7, 10, QLatin1Char('0'));
+            return QueryLog::paddedId(r.sessionId);
         case ColStatus:
             return r.isError ? QStringLiteral("no") : QStringLiteral("yes");
         case ColQuery:

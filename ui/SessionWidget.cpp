@@ -622,7 +622,7 @@ QList<QStringList> SessionWidget::exportRows() const
 QString SessionWidget::defaultExportPath() const
 {
     const qulonglong id = sessionData ? sessionData->id : 0;
-    return ExportDialog::defaultPath(QStringLiteral("%1.csv").arg(id, 7, 10, QLatin1Char('0')));
+    return ExportDialog::defaultPath(QueryLog::paddedId(id) + QStringLiteral(".csv"));
 }
 
 void SessionWidget::on_btnExport_clicked()

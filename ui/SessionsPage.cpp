@@ -1,6 +1,7 @@
 #include "SessionsPage.h"
 #include "ui_MainWindow.h"
 
+#include "ArchiveFormat.h"
 #include "MngrSessions.h"
 #include "SessionData.h"
 #include "SessionWidget.h"
@@ -12,16 +13,11 @@
 
 #include <QHeaderView>
 #include <QItemSelectionModel>
-#include <QLocale>
 #include <QSet>
 #include <QSortFilterProxyModel>
 #include <QStandardItemModel>
 
 #include <algorithm>
-
-namespace {
-const char* const timeFormat = "hh:mm:ss.zzz";
-}
 
 SessionsPage::SessionsPage(Ui::MainWindow* form, MngrSessions* manager, Settings* s, languageEngine* le,
                            StyleEngine* se, QWidget* win)
@@ -56,7 +52,7 @@ SessionsPage::SessionsPage(Ui::MainWindow* form, MngrSessions* manager, Settings
 
 QString SessionsPage::paddedId(unsigned long id)
 {
-    return QStringLiteral("%1").arg(id, 7, 10, QLatin1Char('0'));
+    return QueryLog::paddedId(id);
 }
 
 void SessionsPage::forgetRows(int first, int last)
@@ -79,7 +75,6 @@ void SessionsPage::addSession(SessionData* data, uint index)
     // The oldest row makes room when the list is full.
     trimTo(std::max(0, settings->MaxSessions - 1));
 
-    const QLocale locale = QLocale::system();
     auto cell = [](const QString& text) {
         auto* item = new QStandardItem(text);
         item->setEditable(false);
@@ -95,7 +90,7 @@ void SessionsPage::addSession(SessionData* data, uint index)
     QList<QStandardItem*> row;
     row << cell(paddedId(data->id));
     row << cell(QStringLiteral("yes"));
-    row << cell(data->startedAt.toString(QStringLiteral("dd.MM.yy hh:mm")));
+    row << cell(ArchiveFormat::startedAt(data->startedAt));
     row << cell(data->dbName);
     row << cell(data->userName);
     row << number(uint(data->queries.size()));
@@ -104,7 +99,7 @@ void SessionsPage::addSession(SessionData* data, uint index)
                                                      QStringLiteral("#d15257"))));
     row << elapsed;
     row << number(data->rowsTotal);
-    row << cell(locale.toString(double(data->responseKbTotal), 'f', 3));
+    row << cell(ArchiveFormat::localeKb(double(data->responseKbTotal)));
     row << cell(yesNoText.value(1));
     for (const Query* q : qAsConst(data->queries))
         if (q->isError) {
@@ -145,7 +140,7 @@ bool SessionsPage::closeSession(const SessionData* data)
     const bool failed = !data->authenticated;
     if (r >= 0) {
         QStandardItem* elapsed = sessionsModel->item(r, ColElapsed);
-        elapsed->setText(data->duration.toString(QLatin1String(timeFormat)));
+        elapsed->setText(ArchiveFormat::elapsed(data->duration));
         elapsed->setData(QVariant(), Qt::ForegroundRole);
         if (failed) {
             const QBrush grey(StyleEngine::color(style->sessionsTab, QStringLiteral("row_connect_error_clr"),
@@ -202,7 +197,7 @@ void SessionsPage::refreshRow(const SessionData* data)
     };
     set(ColQueries, uint(data->queries.size()));
     set(ColRows, data->rowsTotal);
-    set(ColReceived, QLocale::system().toString(double(data->responseKbTotal), 'f', 3));
+    set(ColReceived, ArchiveFormat::localeKb(double(data->responseKbTotal)));
 }
 
 void SessionsPage::markError(unsigned long id)

@@ -82,7 +82,7 @@ TwinWidget::TwinWidget(SessionData* data, QString title, QString sqlHeader, QStr
     const unsigned long id = data ? data->id : 0;
     if (data)
         twins = TwinGroups::repeated(TwinGroups::group(data->queries));
-    setWindowTitle(title + QLatin1Char(' ') + QStringLiteral("%1").arg(id, 7, 10, QLatin1Char('0')));
+    setWindowTitle(title + QLatin1Char(' ') + QueryLog::paddedId(id));
 
     QTableWidget* t = ui->tableTwin;
     t->setHorizontalHeaderLabels({sqlHeader, countHeader, positionsHeader});

@@ -1,5 +1,7 @@
 #include "CaptureReport.h"
 
+#include "SessionData.h"
+
 #include <QLocale>
 
 #include <algorithm>
@@ -31,7 +33,7 @@ QString CaptureReport::oneLine(const QString& text)
 
 QString CaptureReport::sessionNumber(quint64 id)
 {
-    return QStringLiteral("%1").arg(id, 7, 10, QLatin1Char('0'));
+    return QueryLog::paddedId(id);
 }
 
 QString CaptureReport::statementLine(const CapturedStatement& s)

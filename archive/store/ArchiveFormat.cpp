@@ -1,10 +1,12 @@
 #include "ArchiveFormat.h"
 
+#include "SessionData.h"
+
 namespace ArchiveFormat {
 
 QString sessionId(quint64 id)
 {
-    return QStringLiteral("%1").arg(id, 7, 10, QLatin1Char('0'));
+    return QueryLog::paddedId(id);
 }
 
 quint64 readSessionId(const QString& text)

@@ -2,6 +2,7 @@
 #include "ui_ResponseExplainWidget.h"
 
 #include "DataViewerWidget.h"
+#include "ResultModel.h"
 #include "StyleEngine.h"
 #include "TableButtonDelegate.h"
 #include "TableWarningDelegate.h"
@@ -21,17 +22,15 @@ ResultSet readAll(QSqlQuery* query)
     return query ? readResultSet(*query, 0.0) : ResultSet();
 }
 
-/// An item that sorts by value when the column holds numbers.
-QTableWidgetItem* newItem(const QString& text, int metaType)
+/// An item that sorts by value when the column holds numbers, as the result
+/// grid sorts the same column.
+QTableWidgetItem* newItem(const QString& text, ResultModel::SortKind kind)
 {
-    switch (metaType) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
+    switch (kind) {
+    case ResultModel::SignedSort:
+    case ResultModel::UnsignedSort:
         return new TableWidgetInt(text);
-    case QMetaType::Double:
-    case QMetaType::Float:
+    case ResultModel::RealSort:
         return new TableWidgetDouble(text);
     default:
         return new QTableWidgetItem(text);
@@ -78,7 +77,7 @@ ResponseExplainWidget::ResponseExplainWidget(const ResultSet& result, QWidget* p
             QString value = result.isNull(r, c) ? QString() : result.text(r, c);
             if (kinds.at(c) == TableWarningDelegate::PossibleKeys)
                 value.replace(QLatin1Char(','), QLatin1String(",\n"));
-            QTableWidgetItem* item = newItem(value, result.columnTypes.value(c, QMetaType::QString));
+            QTableWidgetItem* item = newItem(value, ResultModel::sortKind(result, false, c));
             item->setToolTip(TextHelpers::toTooltipStr(value));
             t->setItem(r, c, item);
         }

@@ -41,7 +41,6 @@ SqlWidget::SqlWidget(int number, const DbConnectionParams& params, QString query
     : QWidget(parent), ui(new Ui::SqlWidget), lang(le ? le : WidgetEnv::language()),
       runner(new SqlRunner(params, this)), tabNumber(number)
 {
-    setObjectName(QStringLiteral("sqltab"));
     executeTitle = text("execute_tab_title");
     profileTitle = text("profile_tab_title");
     explainTitle = text("explain_tab_title");
