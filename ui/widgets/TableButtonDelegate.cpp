@@ -33,8 +33,11 @@ bool TableButtonDelegate::textOverflows(const QString& text, const QFont& font, 
 
 QString TableButtonDelegate::shownText(const QString& text, const QFont& font, int cellWidth)
 {
-    if (!textOverflows(text, font, cellWidth))
-        return text;
+    return textOverflows(text, font, cellWidth) ? cutAtButton(text, font, cellWidth) : text;
+}
+
+QString TableButtonDelegate::cutAtButton(const QString& text, const QFont& font, int cellWidth)
+{
     // Cut the text where the button starts, without an ellipsis: the button
     // says that there is more. Only as many characters as could fit are laid out.
     const int room = qMax(0, cellWidth - 20);
@@ -69,7 +72,7 @@ void TableButtonDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
     const QRect cell = option.rect;
     const QString full = index.data(Qt::DisplayRole).toString();
     const bool showButton = textOverflows(full, opt.font, cell.width());
-    const QString text = showButton ? shownText(full, opt.font, cell.width()) : full;
+    const QString text = showButton ? cutAtButton(full, opt.font, cell.width()) : full;
 
     QColor color;
     if (textColor.isValid())

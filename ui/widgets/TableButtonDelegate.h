@@ -57,5 +57,8 @@ protected:
                      const QModelIndex& index) override;
 
 private:
+    /// The start of an overflowing `text` up to the button, without an ellipsis.
+    static QString cutAtButton(const QString& text, const QFont& font, int cellWidth);
+
     QPersistentModelIndex pressedIndex;
 };
