@@ -209,19 +209,6 @@ private slots:
         QCOMPARE(rows(&list), (QStringList{"1|a|3", "2|b|2"}));
     }
 
-    void topDatabasesCountSelectedDb()
-    {
-        Session* s = login("u", "shop");
-        QSignalSpy spy(m, &MngrSessions::setDbName);
-        for (const char* db : {"sales", "stock", "sales"})
-            s->onNewDbName(db);
-        QCOMPARE(rows(m->modelTopDb), (QStringList{"1|sales|2", "2|stock|1"}));
-        QCOMPARE(m->countTopDb, 3);
-        // the session's row keeps showing its first database
-        QCOMPARE(spy.count(), 3);
-        QCOMPARE(spy.at(2), (QList<QVariant>{QVariant::fromValue(1ul), "shop"}));
-    }
-
     void countQueriesGroup()
     {
         // all, SELECT (also INSERT ... SELECT), UPDATE, INSERT, DELETE, other; read and reset
