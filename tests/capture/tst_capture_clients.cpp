@@ -194,22 +194,14 @@ private slots:
         const QRegularExpressionMatch m = QRegularExpression("queries:\\s+(\\d+)").match(QString::fromUtf8(r.out));
         QVERIFY2(m.hasMatch() && m.captured(1) == "400", r.out.constData());
         // a prepared statement is recorded once when prepared (without rows) and once per execution
-        int selects = 0, prepares = 0;
-        for (const SessionData* s : mngr().sessions.mid(mark)) {
-            QVERIFY(s->authenticated);
-            bool prepared = false;
-            for (const Query* q : s->queries) {
-                if (!q->text.startsWith("SELECT c FROM sbtest1 WHERE id="))
-                    continue;
-                QVERIFY(!q->isError);
-                const bool prepare = psMode == "auto" && q->text.endsWith("id=?") && !prepared;
-                QCOMPARE(q->rows, prepare ? 0u : 1u);
-                prepared = prepared || prepare;
-                (prepare ? prepares : selects)++;
-            }
-        }
-        QCOMPARE(selects, 400);
-        QCOMPARE(prepares, psMode == "auto" ? 2 : 0);
+        QMap<quint32, int> byRows;
+        for (const SessionData* s : mngr().sessions.mid(mark))
+            for (const Query* q : s->queries)
+                if (q->text.startsWith("SELECT c FROM sbtest1 WHERE id=")) {
+                    QVERIFY(!q->isError);
+                    ++byRows[q->rows];
+                }
+        QCOMPARE(byRows, (psMode == "auto" ? QMap<quint32, int>{{0, 2}, {1, 400}} : QMap<quint32, int>{{1, 400}}));
         sysbench(db.port, {"cleanup"});
     }
 };

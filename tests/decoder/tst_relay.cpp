@@ -8,7 +8,6 @@
 #include "TestDb.h"
 
 #include <QPointer>
-#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTcpSocket>
 
@@ -91,42 +90,6 @@ private slots:
         QVERIFY(rig.capture->allClosed());
     }
 
-    void encryptedTrafficPassesUnchanged()
-    {
-        // After an SSL request the rest is TLS: every byte is forwarded both
-        // ways, even records that could pass for commands; the login is
-        // recorded as unknown, and nothing else.
-        Rig rig;
-        QVERIFY(rig.connectClient() && rig.acceptPeer());
-        rig.collect();
-        QByteArray fromServer = wire::greeting(0xFFFFFFFE | mysql::CLIENT_SSL), fromClient = wire::sslRequest();
-        rig.peer->write(fromServer);
-        QTRY_COMPARE_WITH_TIMEOUT(rig.toClient, fromServer, 30000);
-        rig.client.write(fromClient);
-        QRandomGenerator rng(11);
-        const auto noise = [&](int size) {
-            QByteArray b(size, Qt::Uninitialized);
-            for (char& c : b)
-                c = char(rng.bounded(256));
-            return b;
-        };
-        for (int i = 0; i < 300; ++i) {
-            const QByteArray c = i % 3 ? noise(int(rng.bounded(1, 3000))) : wire::query("SELECT " + QByteArray::number(i)),
-                             r = noise(int(rng.bounded(1, 9000)));
-            rig.client.write(c);
-            rig.peer->write(r);
-            fromClient += c;
-            fromServer += r;
-        }
-        QTRY_VERIFY_WITH_TIMEOUT(rig.toServer.size() >= fromClient.size() && rig.toClient.size() >= fromServer.size(), 60000);
-        QVERIFY(rig.toServer == fromClient && rig.toClient == fromServer);
-        rig.client.disconnectFromHost();
-        QVERIFY(rig.capture->allClosed());
-        const QList<SessionData*>& records = rig.capture->mngr.sessions;
-        QVERIFY(records.size() == 1 && records[0]->queries.isEmpty());
-        QCOMPARE(records[0]->userName, QStringLiteral("unknown"));
-    }
-
     void stopAndTeardownCloseBothSides()
     {
         Rig rig;
@@ -157,7 +120,7 @@ private slots:
     {
         QTest::addColumn<bool>("slowClient");
         QTest::newRow("slow client") << true;
-        QTest::newRow("slow server") << false;
+        QTest::newRow("slow server, after an SSL request") << false;
     }
 
     void slowPeerHoldsTheOtherBack()
@@ -165,45 +128,55 @@ private slots:
         // One side sends far more than all buffers on the way can hold while
         // the other does not read: the relay stops reading instead of piling
         // the stream up in memory, and delivers all of it, unchanged, once
-        // the reader reads again.
+        // the reader reads again. After an SSL request the rest is TLS: it
+        // passes both ways untouched, the login is recorded as unknown and
+        // nothing else is recorded.
         QFETCH(bool, slowClient);
         constexpr qint64 Total = 96 << 20;
         Rig rig;
         rig.client.setReadBufferSize(64 << 10);
         QVERIFY(rig.connectClient() && rig.acceptPeer());
         rig.peer->setReadBufferSize(64 << 10);
+        if (!slowClient) {
+            const QByteArray greeting = wire::greeting(0xFFFFFFFE | mysql::CLIENT_SSL), ssl = wire::sslRequest();
+            rig.peer->write(greeting);
+            QTRY_COMPARE_WITH_TIMEOUT(rig.client.bytesAvailable(), qint64(greeting.size()), 30000);
+            QCOMPARE(rig.client.readAll(), greeting);
+            rig.client.write(ssl);
+            QTRY_COMPARE_WITH_TIMEOUT(rig.peer->bytesAvailable(), qint64(ssl.size()), 30000);
+            QCOMPARE(rig.peer->readAll(), ssl);
+        }
         QTcpSocket* writer = slowClient ? rig.peer : &rig.client;
         QTcpSocket* reader = slowClient ? &rig.client : rig.peer;
         reader->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 64 << 10);
-        qint64 handed = 0, received = 0, firstWrong = -1;
-        const auto feed = [&] {
-            while (handed < Total && writer->bytesToWrite() < (1 << 20)) {
-                QByteArray chunk(int(qMin<qint64>(256 << 10, Total - handed)), Qt::Uninitialized);
-                for (int i = 0; i < chunk.size(); ++i)
-                    chunk[i] = streamByte(handed + i);
-                writer->write(chunk);
-                handed += chunk.size();
-            }
-        };
-        connect(writer, &QTcpSocket::bytesWritten, this, feed);
-        feed();
+        QByteArray stream(int(Total), Qt::Uninitialized);
+        for (int i = 0; i < stream.size(); ++i)
+            stream[i] = streamByte(i);
+        if (!slowClient) // a record that could pass for a command
+            stream.replace(0, 13, wire::query("SELECT 1"));
+        writer->write(stream);
         // Let the writer push until it makes no more progress.
-        for (qint64 out = -1; out != handed - writer->bytesToWrite(); QTest::qWait(500))
-            out = handed - writer->bytesToWrite();
-        QVERIFY2(handed - writer->bytesToWrite() < Total, "the relay took the whole stream while nobody read it");
-        const auto drain = [&] {
-            const QByteArray got = reader->readAll();
-            for (int i = 0; i < got.size() && firstWrong < 0; ++i)
-                if (got[i] != streamByte(received + i))
-                    firstWrong = received + i;
-            received += got.size();
-        };
-        connect(reader, &QTcpSocket::readyRead, this, drain);
+        for (qint64 left = -1; left != writer->bytesToWrite(); QTest::qWait(500))
+            left = writer->bytesToWrite();
+        QVERIFY2(writer->bytesToWrite() > 0, "the relay took the whole stream while nobody read it");
+        QByteArray got;
+        connect(reader, &QTcpSocket::readyRead, this, [&] { got += reader->readAll(); });
         reader->setReadBufferSize(0);
-        drain();
-        QTRY_VERIFY_WITH_TIMEOUT(received >= Total, 600000);
-        QCOMPARE(received, Total);
-        QCOMPARE(firstWrong, qint64(-1));
+        got += reader->readAll();
+        QTRY_VERIFY_WITH_TIMEOUT(got.size() >= Total, 600000);
+        QVERIFY(got == stream);
+        if (slowClient)
+            return;
+        // The server answers with records that could pass for packets.
+        const QByteArray answer = wire::resultSet(1, {{"secret"}}, false).bytes;
+        rig.peer->write(answer);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.client.bytesAvailable(), qint64(answer.size()), 30000);
+        QCOMPARE(rig.client.readAll(), answer);
+        rig.client.disconnectFromHost();
+        QVERIFY(rig.capture->allClosed());
+        const QList<SessionData*>& records = rig.capture->mngr.sessions;
+        QVERIFY(records.size() == 1 && records[0]->queries.isEmpty());
+        QCOMPARE(records[0]->userName, QStringLiteral("unknown"));
     }
 };
 
