@@ -45,7 +45,7 @@ private slots:
         dir.reset();
     }
 
-    void freshFile()
+    void freshFileAndItsTexts()
     {
         openStore();
         QCOMPARE(RawFile(file()).rows("SELECT sql FROM sqlite_master WHERE type = 'table' ORDER BY name"),
@@ -57,6 +57,20 @@ private slots:
                               "error VARCHAR)",
                               "CREATE TABLE system (version_compatible VARCHAR)"}));
         QCOMPARE(version(), QStringLiteral("4.0"));
+
+        // the session list's texts; `send` is what the client received, `get` what it sent
+        std::unique_ptr<SessionData> s(makeSession(12, {"SELECT 1", "!SELECT x"}));
+        QVERIFY(store->save(*s));
+        RawFile f(file());
+        QCOMPARE(f.rows("SELECT * FROM sessions"),
+                 QStringList{"0000012|05.03.26 14:03|shop|app|2|00:01:02.345|3|" + QLocale::system().toString(1.0, 'f', 3)
+                             + "||no"});
+        QCOMPARE(f.rows("SELECT * FROM queries ORDER BY num"),
+                 (QStringList{"0000012|0|1.250|0|40|0|0.500|0|SELECT 1|shop|0",
+                              "0000012|1|2.250|12.500|41|3|0.500|0.125|SELECT x|shop|1"}));
+        std::unique_ptr<SessionData> back(store->load(store->session("0000012")));
+        QCOMPARE(statements(back.get()), statements(s.get()));
+        QCOMPARE(back->startedAt, s->startedAt);
     }
 
     void olderFiles_data()
@@ -146,24 +160,6 @@ private slots:
         QCOMPARE(store->statementTexts("0000021"), texts);
         std::unique_ptr<SessionData> back(store->load(store->session("0000021")));
         QCOMPARE(textsOf(back.get()), texts);
-    }
-
-    void storedTexts()
-    {
-        openStore();
-        std::unique_ptr<SessionData> s(makeSession(12, {"SELECT 1", "!SELECT x"}));
-        QVERIFY(store->save(*s));
-        RawFile f(file());
-        // the session list's texts; `send` is what the client received, `get` what it sent
-        QCOMPARE(f.rows("SELECT * FROM sessions"),
-                 QStringList{"0000012|05.03.26 14:03|shop|app|2|00:01:02.345|3|" + QLocale::system().toString(1.0, 'f', 3)
-                             + "||no"});
-        QCOMPARE(f.rows("SELECT * FROM queries ORDER BY num"),
-                 (QStringList{"0000012|0|1.250|0|40|0|0.500|0|SELECT 1|shop|0",
-                              "0000012|1|2.250|12.500|41|3|0.500|0.125|SELECT x|shop|1"}));
-        std::unique_ptr<SessionData> back(store->load(store->session("0000012")));
-        QCOMPARE(statements(back.get()), statements(s.get()));
-        QCOMPARE(back->startedAt, s->startedAt);
     }
 
     void localeNumbers_data()

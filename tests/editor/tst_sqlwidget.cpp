@@ -60,9 +60,13 @@ private slots:
         // The data are exactly as typed: blanks, the line break and the quotes.
         QCOMPARE(server("SELECT HEX(s) FROM typed ORDER BY id"),
                  QString(QByteArray("a  b\n  c;d").toHex().toUpper() + "\n" + QByteArray("it's\";").toHex().toUpper()));
+        // The database, named before the tab knew the list, is used once before the statements.
+        const QStringList sent = received("CREATE TABLE typed (id INT, s VARCHAR(100))");
+        QCOMPARE(sent.size(), 7);
+        QCOMPARE(sent.first(), QStringLiteral("USE `quarvel_test`"));
     }
 
-    void databaseChoiceSendsUseOnce()
+    void noDatabaseSendsTextAsTyped()
     {
         // "...": nothing but the statements, a text without ";" exactly as typed
         // (the highlighter, which shows tabs as blanks, switched off).
@@ -73,15 +77,6 @@ private slots:
         const QString typed = "SELECT 'no-db'  AS a,\n\t DATABASE()   AS b";
         QCOMPARE(runText(none, typed), SqlRunEnd::Completed);
         QCOMPARE(received(typed), QStringList{typed});
-
-        // A database named before the tab knew the list: one USE, then the statements.
-        auto* chosen = new SqlWidget(99, paramsFor(db), QString(), nullptr, app->lang.get());
-        tabs << chosen;
-        chosen->setDbName("quarvel_test");
-        QVERIFY(waitConnected(chosen));
-        QCOMPARE(chosen->form()->cbxDb->currentText(), QStringLiteral("quarvel_test"));
-        QCOMPARE(runText(chosen, "SELECT 'with-db'; SELECT 2"), SqlRunEnd::Completed);
-        QCOMPARE(received("SELECT 'with-db'"), (QStringList{"USE `quarvel_test`", "SELECT 'with-db'", "SELECT 2"}));
     }
 
     void profile_data()
@@ -152,7 +147,7 @@ private slots:
         QCOMPARE(logRows(w).last(), QStringLiteral("no|EXPLAIN SELECT nope FROM ex|0"));
     }
 
-    void stopEndsRunningStatement()
+    void stopAndCloseEndRunningStatement()
     {
         SqlWidget* w = newTab({}, "quarvel_test");
         Ui::SqlWidget* f = w->form();
@@ -171,6 +166,12 @@ private slots:
         QCOMPARE(server("SHOW TABLES LIKE 'after_stop'"), QString());
         // The tab goes on working on its connection.
         QCOMPARE(runText(w, "SELECT 1"), SqlRunEnd::Completed);
+
+        // Closed while a statement runs: the statement ends too.
+        QVERIFY(startRunning(w, "SELECT SLEEP(31)", db, "SELECT SLEEP(31)"));
+        delete w;
+        QVERIFY(SqlRunner::waitForAll(30000));
+        QCOMPARE(runningOn(db, "SELECT SLEEP(31)"), 0);
     }
 
     void windowThreadGoesOnWhileServerHoldsAnswer()
@@ -208,15 +209,6 @@ private slots:
         QCOMPARE(w->form()->tabWidget->count(), SqlWidget::maxResultTabs);
     }
 
-    void closingWhileRunningStopsStatement()
-    {
-        SqlWidget* w = newTab();
-        QVERIFY(startRunning(w, "SELECT SLEEP(31)", db, "SELECT SLEEP(31)"));
-        delete w;
-        QVERIFY(SqlRunner::waitForAll(30000));
-        QCOMPARE(runningOn(db, "SELECT SLEEP(31)"), 0);
-    }
-
     void cursorMovesDoNotMeasureText()
     {
         SqlWidget* w = newTab("SELECT 1\nFROM dual");
@@ -242,15 +234,15 @@ public slots:
     void openUrl(const QUrl& url) { opened << url; }
 
 private:
-    /// A connected tab holding `text`, using `database` unless empty.
+    /// A connected tab holding `text`, using `database` (named before the tab knows the list) unless empty.
     SqlWidget* newTab(const QString& text = QString(), const QString& database = QString(), quint16 port = 0)
     {
         auto* w = new SqlWidget(tabs.size() + 1, paramsFor(db, port), text, nullptr, app->lang.get());
         tabs << w;
-        if (!waitConnected(w))
-            qFatal("the tab did not connect");
         if (!database.isEmpty())
             w->setDbName(database);
+        if (!waitConnected(w) || w->form()->cbxDb->currentText() != (database.isEmpty() ? "..." : database))
+            qFatal("the tab did not connect to its database");
         return w;
     }
     /// Runs SQL on the test server with the command-line client; its output.

@@ -141,16 +141,9 @@ private slots:
         // Widths come from the first rows and the last few: the widest number fits.
         QVERIFY(!TableButtonDelegate::textOverflows("25000.0000", table->font(), table->columnWidth(4)));
 
-        // Numbers sort as numbers (9 before 10), texts as texts (r10 before r2).
+        // Numbers sort as numbers (every type on its own below).
         table->sortByColumn(0, Qt::AscendingOrder);
         QCOMPARE(column(proxy, 0).mid(8, 2), (QStringList{"9", "10"}));
-        table->sortByColumn(4, Qt::DescendingOrder);   // a DECIMAL column
-        QCOMPARE(proxy->index(0, 4).data().toString(), QString("25000.0000"));
-        table->sortByColumn(5, Qt::AscendingOrder);
-        QCOMPARE(column(proxy, 5).mid(0, 3), (QStringList{"r1", "r10", "r100"}));
-        table->sortByColumn(8, Qt::DescendingOrder);
-        QCOMPARE(proxy->index(0, 8).data().toString(), QString("99999"));
-        QCOMPARE(proxy->index(99999, 8).data().toString(), QString("(null)"));
 
         // Typing filters once the typing pauses, in any column, regardless of case.
         table->sortByColumn(0, Qt::DescendingOrder);
