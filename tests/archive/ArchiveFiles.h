@@ -57,13 +57,7 @@ struct RawFile
         }
         return out;
     }
-    QStringList columns(const QString& table)
-    {
-        QStringList out;
-        for (const QString& row : rows(QStringLiteral("PRAGMA table_info(%1)").arg(table)))
-            out << row.section(QLatin1Char('|'), 1, 1);
-        return out;
-    }
+    QStringList columns(const QString& table) { return rows("SELECT name FROM pragma_table_info('" + table + "')"); }
     static inline int serial = 0;
     QString name;
 };
@@ -119,11 +113,11 @@ inline SessionData* makeSession(ulong id, const QStringList& texts)
 
 /// Saves a session of `texts` numbered `id` into `file` through a store of
 /// its own, as another program does; false (the reason printed) on failure.
-inline bool saveInto(const QString& file, ulong id, const QStringList& texts, QString* savedAs = nullptr)
+inline bool saveInto(const QString& file, ulong id, const QStringList& texts)
 {
     ArchiveStore other(QStringLiteral("other program"));
     std::unique_ptr<SessionData> s(makeSession(id, texts));
-    const bool ok = other.open(file) && other.save(*s, savedAs);
+    const bool ok = other.open(file) && other.save(*s);
     if (!ok)
         qWarning() << other.lastError();
     return ok;

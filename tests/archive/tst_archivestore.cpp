@@ -45,7 +45,7 @@ private slots:
         dir.reset();
     }
 
-    void freshFile()
+    void freshFileAndItsTexts()
     {
         openStore();
         QCOMPARE(RawFile(file()).rows("SELECT sql FROM sqlite_master WHERE type = 'table' ORDER BY name"),
@@ -57,6 +57,20 @@ private slots:
                               "error VARCHAR)",
                               "CREATE TABLE system (version_compatible VARCHAR)"}));
         QCOMPARE(version(), QStringLiteral("4.0"));
+
+        // the session list's texts; `send` is what the client received, `get` what it sent
+        std::unique_ptr<SessionData> s(makeSession(12, {"SELECT 1", "!SELECT x"}));
+        QVERIFY(store->save(*s));
+        RawFile f(file());
+        QCOMPARE(f.rows("SELECT * FROM sessions"),
+                 QStringList{"0000012|05.03.26 14:03|shop|app|2|00:01:02.345|3|" + QLocale::system().toString(1.0, 'f', 3)
+                             + "||no"});
+        QCOMPARE(f.rows("SELECT * FROM queries ORDER BY num"),
+                 (QStringList{"0000012|0|1.250|0|40|0|0.500|0|SELECT 1|shop|0",
+                              "0000012|1|2.250|12.500|41|3|0.500|0.125|SELECT x|shop|1"}));
+        std::unique_ptr<SessionData> back(store->load(store->session("0000012")));
+        QCOMPARE(statements(back.get()), statements(s.get()));
+        QCOMPARE(back->startedAt, s->startedAt);
     }
 
     void olderFiles_data()
@@ -83,13 +97,11 @@ private slots:
         QCOMPARE(statements(back.get()),
                  (QStringList{"SELECT 1|1.5|75|100|5|1|0.1|shop|0",
                               QStringLiteral("UPDATE t SET a = 'x'|0.5|25|33|2|0.25|0.05|shop|%1").arg(!version.isEmpty())}));
-        QCOMPARE(QList<QVariant>({back->duration, back->rowsTotal, back->responseKbTotal, back->userName}),
-                 QList<QVariant>({QTime(0, 0, 1, 500), 7u, 1.25f, "app"}));
+        QCOMPARE(QList<QVariant>({back->duration, back->rowsTotal, back->responseKbTotal}),
+                 QList<QVariant>({QTime(0, 0, 1, 500), 7u, 1.25f}));
 
-        // and new sessions are saved beside it, numbered above it
-        QCOMPARE(store->maxId(), 3ull);
+        // and new sessions are saved beside it
         save(4, {"SELECT 2"});
-        QCOMPARE(store->sessions().size(), 2);
         QCOMPARE(store->statementTexts("0000004"), QStringList{"SELECT 2"});
     }
 
@@ -111,7 +123,6 @@ private slots:
             if (obstacle == "locked") {
                 QVERIFY(other.run("BEGIN IMMEDIATE"));
                 QVERIFY(!store->open(file(), 50));
-                QVERIFY2(store->lastError().contains("locked"), qPrintable(store->lastError()));
                 QVERIFY(other.run("ROLLBACK"));
             } else if (obstacle == "stamp") {
                 QVERIFY(other.run("CREATE TRIGGER keep BEFORE UPDATE ON system BEGIN SELECT RAISE(ABORT, 'kept'); END"));
@@ -120,7 +131,6 @@ private slots:
             } else {
                 QFile(file()).setPermissions(QFile::ReadOwner);
                 QVERIFY(!store->open(file()));
-                QVERIFY2(store->lastError().contains("readonly"), qPrintable(store->lastError()));
             }
             // nothing changed: no column added, the version not stamped
             QVERIFY(!other.columns("sessions").contains("error"));
@@ -133,47 +143,23 @@ private slots:
         QCOMPARE(version(), QStringLiteral("4.0"));
     }
 
-    void roundTrip_data()
+    void textsRoundTrip()
     {
-        QTest::addColumn<QString>("text");
-        QTest::newRow("quotes") << R"(SELECT 'it''s', "dq", `bq` FROM t WHERE a = '\'' -- it's)";
-        QTest::newRow("line breaks") << "SELECT 1\r\n,\n2\r\n\r\n\t-- end\n";
         QString binary = QStringLiteral("SELECT '");
         for (ushort c = 1; c < 0x100; ++c)
             binary += QChar(c);
-        QTest::newRow("binary-looking") << binary + QStringLiteral("' \\0 \\x00");
-        QTest::newRow("non-ASCII") << QString::fromUtf8("SELECT 'Grüße', 'Привет', '漢字', '🙂'");
-        QTest::newRow("blanks around") << "  SELECT 1  \n";
-        QTest::newRow("empty") << "";
-        QTest::newRow("placeholders") << "SELECT ?, :query, %1, $1";
-        QTest::newRow("200 000 characters") << QString(200000, QLatin1Char('x'));
-    }
-    void roundTrip()
-    {
-        QFETCH(QString, text);
+        const QStringList texts{R"(SELECT 'it''s', "dq", `bq` FROM t WHERE a = '\'' -- it's)",
+                                "  SELECT 1\r\n,\n2\r\n\r\n\t-- end\n",
+                                binary + QStringLiteral("' \\0 \\x00"),
+                                QString::fromUtf8("SELECT 'Grüße', 'Привет', '漢字', '🙂'"),
+                                "",
+                                "SELECT ?, :query, %1, $1",
+                                QString(200000, QLatin1Char('x'))};
         openStore();
-        save(21, {text, "SELECT 2"});
-        QCOMPARE(store->statementTexts("0000021"), (QStringList{text, "SELECT 2"}));
+        save(21, texts);
+        QCOMPARE(store->statementTexts("0000021"), texts);
         std::unique_ptr<SessionData> back(store->load(store->session("0000021")));
-        QCOMPARE(textsOf(back.get()), (QStringList{text, "SELECT 2"}));
-    }
-
-    void storedTexts()
-    {
-        openStore();
-        std::unique_ptr<SessionData> s(makeSession(12, {"SELECT 1", "!SELECT x"}));
-        QVERIFY(store->save(*s));
-        RawFile f(file());
-        // the session list's texts; `send` is what the client received, `get` what it sent
-        QCOMPARE(f.rows("SELECT * FROM sessions"),
-                 QStringList{"0000012|05.03.26 14:03|shop|app|2|00:01:02.345|3|" + QLocale::system().toString(1.0, 'f', 3)
-                             + "||no"});
-        QCOMPARE(f.rows("SELECT * FROM queries ORDER BY num"),
-                 (QStringList{"0000012|0|1.250|0|40|0|0.500|0|SELECT 1|shop|0",
-                              "0000012|1|2.250|12.500|41|3|0.500|0.125|SELECT x|shop|1"}));
-        std::unique_ptr<SessionData> back(store->load(store->session("0000012")));
-        QCOMPARE(statements(back.get()), statements(s.get()));
-        QCOMPARE(back->startedAt, s->startedAt);
+        QCOMPARE(textsOf(back.get()), texts);
     }
 
     void localeNumbers_data()
@@ -186,7 +172,6 @@ private slots:
         QTest::newRow("English thousands read in German") << "en_US" << "de_DE" << 1234.5;
         QTest::newRow("German thousands read in English") << "de_DE" << "en_US" << 1234.5;
         QTest::newRow("French read in C") << "fr_FR" << "C" << 98765.125;
-        QTest::newRow("same locale") << "de_DE" << "de_DE" << 0.125;
     }
     void localeNumbers()
     {
@@ -196,7 +181,6 @@ private slots:
         bool ok = false;
         QCOMPARE(ArchiveFormat::readLocaleKb(ArchiveFormat::localeKb(value, QLocale(writer)), QLocale(reader), &ok), value);
         QVERIFY(ok);
-        QCOMPARE(ArchiveFormat::readLocaleKb("12", QLocale(reader)), 12.0);
         QCOMPARE(ArchiveFormat::readLocaleKb("none", QLocale(reader), &ok), 0.0);
         QVERIFY(!ok);
     }
@@ -213,28 +197,15 @@ private slots:
         RawFile f(file());
         QCOMPARE(f.rows("SELECT id, comment FROM sessions ORDER BY id"), (QStringList{"0000001|it's done' --", "0000002|"}));
         QCOMPARE(f.rows("SELECT COUNT(*) FROM queries"), QStringList{"2"});
-        QVERIFY(store->remove({"0000002"}));
-        QCOMPARE(f.rows("SELECT id FROM queries"), QStringList{"0000001"});
     }
 
-    void numbering_data()
+    void numberingPastSevenDigits()
     {
-        QTest::addColumn<ulong>("largest"); // saved after largest - 1
-        QTest::newRow("9 and 10") << 10ul;
-        QTest::newRow("past seven digits") << 10000000ul;
-    }
-    void numbering()
-    {
-        QFETCH(ulong, largest);
         openStore();
-        for (ulong id : {largest - 1, largest})
+        for (ulong id : {9999999ul, 10000000ul})
             save(id, {QStringLiteral("SELECT %1").arg(id)});
-        QCOMPARE(store->maxId(), quint64(largest));
-        QCOMPARE(store->sessions().value(0).id, ArchiveFormat::sessionId(largest));
-        // the next session is saved apart from every earlier one
-        save(largest + 1, {"SELECT next"});
-        QCOMPARE(store->statementTexts(ArchiveFormat::sessionId(largest + 1)), QStringList{"SELECT next"});
-        QCOMPARE(store->statementTexts(ArchiveFormat::sessionId(largest)), QStringList{QStringLiteral("SELECT %1").arg(largest)});
+        QCOMPARE(store->maxId(), 10000000ull);
+        QCOMPARE(store->sessions().value(0).id, QStringLiteral("10000000"));
     }
 
     void statementOrder()
@@ -275,10 +246,9 @@ private slots:
         QCOMPARE(store->statementTexts("0000007"), (QStringList{"a", "b", "c", "d"}));
     }
 
-    void twoWriters()
+    void saveWaitsForAnotherWriter()
     {
         openStore();
-        // Another program holds the write lock for a moment: the save waits for it.
         std::atomic<bool> locked{false};
         std::thread other([this, &locked] {
             RawFile f(file());
@@ -293,13 +263,7 @@ private slots:
         const bool saved = store->save(*mine);
         other.join();
         QVERIFY2(saved, qPrintable(store->lastError()));
-
-        // Both number a session 8: the second is saved under the next free number.
-        QString savedAs;
-        QVERIFY(saveInto(file(), 8, {"from the capture"}, &savedAs));
-        QCOMPARE(savedAs, QStringLiteral("0000009"));
         QCOMPARE(store->statementTexts("0000008"), QStringList{"from the window"});
-        QCOMPARE(store->statementTexts("0000009"), QStringList{"from the capture"});
     }
 };
 

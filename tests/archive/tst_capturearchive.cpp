@@ -1,16 +1,14 @@
-// quarvel-capture --archive with real clients against the test server:
-// every session saved when it ends, its statements byte for byte, numbers
-// continuing after the saved ones, the window's own file by default, a
-// number another program took meanwhile, and a session that cannot be saved.
+// quarvel-capture --archive with real clients against the test server, in
+// one run: every session saved when it ends into the window's own file,
+// its statements byte for byte, numbers continuing after the saved ones, a
+// number the window took meanwhile, and a session that cannot be saved.
 #include "ArchiveFiles.h"
 #include "ArchiveFormat.h"
 #include "CaptureProcess.h"
 #include "RunLive.h"
-#include "Settings.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QTemporaryDir>
 
 namespace {
 /// A client that sends each statement exactly as given and nothing else (the
@@ -40,34 +38,24 @@ int session(const Capture& c, const TestDb& db, const QStringList& statements)
         qWarning() << r.err;
     return r.exitCode;
 }
-
-QStringList ids(ArchiveStore& store)
-{
-    QStringList out;
-    for (const ArchivedSession& s : store.sessions())
-        out << s.id;
-    return out;
-}
 } // namespace
 
 class TestCaptureArchive : public QObject
 {
     Q_OBJECT
-    QTemporaryDir dir;
 
 private slots:
-    void initTestCase()
-    {
-        QCoreApplication::setOrganizationName("Tessam");
-        QCoreApplication::setApplicationName("Quarvel");
-    }
-
     void savesEverySessionByteForByte()
     {
         REQUIRE_TESTDB(db);
-        const QString file = dir.path() + "/copied/savedSessions";
+        QCoreApplication::setOrganizationName("Tessam");
+        QCoreApplication::setApplicationName("Quarvel");
+        const QString file = ArchiveStore::defaultPath();
+        QFile::remove(file);
         for (ulong id : {9, 10})
             QVERIFY(saveInto(file, id, {"SELECT earlier"}));
+        QVERIFY(RawFile(file).run("CREATE TRIGGER refuse BEFORE INSERT ON queries WHEN NEW.query LIKE '%refuse me%' "
+                                  "BEGIN SELECT RAISE(ABORT, 'refused by the file'); END"));
         QString binary = QStringLiteral("SELECT '");
         for (ushort c = 1; c < 0x20; ++c)
             binary += QChar(c);
@@ -79,63 +67,30 @@ private slots:
                                 "SELECT * FROM no_such_table",
                                 "  SELECT 3  "};
 
-        Capture c(db, {"--quiet", "--archive", file});
+        Capture c(db, {"--archive"});
         QVERIFY2(c.waitListening(), qPrintable(c.err));
+        // the window saves its own session 11 into the same file meanwhile
+        QVERIFY(saveInto(file, 11, {"from the window"}));
         QCOMPARE(session(c, db, texts), 0);
-        QCOMPARE(session(c, db, {"SELECT 2"}), 0);
-        QCOMPARE(c.stop(SIGINT), 0);
-        QVERIFY2(c.out.contains("# archived sessions\t2\t" + file + "\n"), qPrintable(c.out));
+        QCOMPARE(session(c, db, {"SELECT 'refuse me'"}), 0);
+        QCOMPARE(c.stop(SIGINT), 3);
+        QVERIFY2(c.out.contains("# session 0000011 saved to the archive as 0000012 (its number was taken)\n"),
+                 qPrintable(c.out));
+        QVERIFY2(c.err.contains("session 0000012 could not be saved to the archive: refused by the file"), qPrintable(c.err));
+        QVERIFY2(c.out.contains("# archived sessions\t1\t" + file + "\n# sessions not archived\t1\n"), qPrintable(c.out));
 
         ArchiveStore saved(QStringLiteral("check"));
         QVERIFY(saved.open(file));
-        QCOMPARE(ids(saved), (QStringList{"0000012", "0000011", "0000010", "0000009"}));
-        QCOMPARE(saved.statementTexts("0000011"), texts);
-        const ArchivedSession row = saved.session("0000011");
+        QStringList ids;
+        for (const ArchivedSession& s : saved.sessions())
+            ids << s.id;
+        QCOMPARE(ids, (QStringList{"0000012", "0000011", "0000010", "0000009"}));
+        QCOMPARE(saved.statementTexts("0000011"), QStringList{"from the window"});
+        QCOMPARE(saved.statementTexts("0000012"), texts);
+        const ArchivedSession row = saved.session("0000012");
         QCOMPARE((QStringList{row.user, row.db, row.queries, row.error}),
                  (QStringList{db.user, db.database, QString::number(texts.size()), "no"}));
         QVERIFY(ArchiveFormat::readElapsed(row.elapsed).isValid());
-        QCOMPARE(saved.statementTexts("0000012"), QStringList{"SELECT 2"});
-    }
-
-    void defaultFileAndAFailedSession()
-    {
-        REQUIRE_TESTDB(db);
-        const QString file = ArchiveStore::defaultPath();
-        QFile::remove(file);
-        QVERIFY(ArchiveStore(QStringLiteral("window")).open(file));
-        QVERIFY(RawFile(file).run("CREATE TRIGGER refuse BEFORE INSERT ON queries WHEN NEW.query LIKE '%refuse me%' "
-                                  "BEGIN SELECT RAISE(ABORT, 'refused by the file'); END"));
-        // "--archive" followed by another option: the window's own file
-        Capture c(db, {"--archive", "--quiet"});
-        QVERIFY2(c.waitListening(), qPrintable(c.err));
-        QCOMPARE(session(c, db, {"SELECT 1"}), 0);
-        QCOMPARE(session(c, db, {"SELECT 'refuse me'"}), 0);
-        QCOMPARE(c.stop(SIGTERM), 3);
-        QVERIFY2(c.err.contains("session 0000002 could not be saved to the archive: refused by the file"), qPrintable(c.err));
-        QVERIFY2(c.out.contains("# archived sessions\t1\t" + file + "\n# sessions not archived\t1\n"), qPrintable(c.out));
-        ArchiveStore saved(QStringLiteral("check"));
-        QVERIFY(saved.open(file));
-        QCOMPARE(ids(saved), QStringList{"0000001"});
-        QCOMPARE(saved.statementTexts("0000002"), QStringList());
-    }
-
-    void numberTakenByAnotherProgram()
-    {
-        REQUIRE_TESTDB(db);
-        const QString file = dir.path() + "/shared/savedSessions";
-        Capture c(db, {"--archive", file});
-        QVERIFY2(c.waitListening(), qPrintable(c.err));
-        // the window saves its own session 1 into the same file meanwhile
-        QVERIFY(saveInto(file, 1, {"from the window"}));
-        QCOMPARE(session(c, db, {"SELECT 'captured'"}), 0);
-        QTRY_VERIFY_WITH_TIMEOUT((c.collect(), c.out.contains("saved to the archive")), 20000);
-        QCOMPARE(c.stop(SIGINT), 0);
-        QVERIFY2(c.out.contains("# session 0000001 saved to the archive as 0000002 (its number was taken)"),
-                 qPrintable(c.out));
-        ArchiveStore saved(QStringLiteral("check"));
-        QVERIFY(saved.open(file));
-        QCOMPARE(saved.statementTexts("0000001"), QStringList{"from the window"});
-        QCOMPARE(saved.statementTexts("0000002"), QStringList{"SELECT 'captured'"});
     }
 };
 

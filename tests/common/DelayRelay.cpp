@@ -161,11 +161,6 @@ quint16 DelayRelay::port() const
     return worker->listenPort;
 }
 
-void DelayRelay::setDelay(int delayMs)
-{
-    worker->delay.storeRelaxed(delayMs);
-}
-
 void DelayRelay::setPaused(bool on)
 {
     worker->paused.storeRelaxed(on ? 1 : 0);

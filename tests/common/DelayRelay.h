@@ -19,8 +19,6 @@ public:
 
     /// The port the relay listens on (0 when it could not listen).
     quint16 port() const;
-    /// Delay of each direction in ms; may be changed while running.
-    void setDelay(int delayMs);
     /// While paused, bytes are taken in but nothing is delivered in either
     /// direction: a caller that waits for an answer waits until resumed.
     /// Lets a test show that a thread goes on while its request is held.

@@ -1,6 +1,7 @@
 #include "TestDb.h"
 
 #include <QFile>
+#include <QMap>
 #include <QProcess>
 #include <QStringList>
 #include <QTcpServer>
@@ -12,20 +13,17 @@ TestDb TestDb::load(const QString& envFile)
     QFile f(path);
     if (path.isEmpty() || !f.open(QIODevice::ReadOnly))
         return db;
+    const QString prefix = QStringLiteral("QUARVEL_TEST_DB_");
+    const QMap<QString, QString*> fields{{prefix + "HOST", &db.host}, {prefix + "SOCKET", &db.socket},
+                                         {prefix + "USER", &db.user}, {prefix + "PASSWORD", &db.password},
+                                         {prefix + "NAME", &db.database}};
     while (!f.atEnd()) {
         const QString line = QString::fromUtf8(f.readLine()).trimmed();
-        const int eq = line.indexOf(QLatin1Char('='));
-        if (eq <= 0)
-            continue;
-        const QString key = line.left(eq);
-        const QString value = line.mid(eq + 1);
-        if (key == QLatin1String("QUARVEL_TEST_DB_HOST")) db.host = value;
-        else if (key == QLatin1String("QUARVEL_TEST_DB_PORT")) db.port = quint16(value.toUInt());
-        else if (key == QLatin1String("QUARVEL_TEST_DB_SOCKET")) db.socket = value;
-        else if (key == QLatin1String("QUARVEL_TEST_DB_USER")) db.user = value;
-        else if (key == QLatin1String("QUARVEL_TEST_DB_PASSWORD")) db.password = value;
-        else if (key == QLatin1String("QUARVEL_TEST_DB_ROOT_PASSWORD")) db.rootPassword = value;
-        else if (key == QLatin1String("QUARVEL_TEST_DB_NAME")) db.database = value;
+        const QString key = line.section(QLatin1Char('='), 0, 0), value = line.section(QLatin1Char('='), 1);
+        if (key == prefix + "PORT")
+            db.port = quint16(value.toUInt());
+        else if (QString* field = fields.value(key))
+            *field = value;
     }
     db.valid = db.port != 0 && !db.user.isEmpty();
     return db;

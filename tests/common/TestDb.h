@@ -12,7 +12,6 @@ struct TestDb
     QString socket;
     QString user;        ///< a user with every privilege and a password
     QString password;
-    QString rootPassword;
     QString database;    ///< an empty database for the tests
     bool valid = false;
 

@@ -40,41 +40,37 @@ private slots:
 
     void guardAcrossProcesses()
     {
-        QProcess holder, second;
+        {
+            // A later start finds the guard held and brings the running
+            // instance forward with its message; its end leaves the guard held.
+            SingleInstance first(key);
+            QSignalSpy activated(&first, &SingleInstance::activated), message(&first, &SingleInstance::messageReceived);
+            QProcess second;
+            QCOMPARE(startHolder(second, QStringLiteral("raise ✓")), QStringLiteral("running"));
+            QVERIFY(message.count() > 0 || message.wait(30000));
+            QCOMPARE(message, QList<QList<QVariant>>{{QStringLiteral("raise ✓")}});
+            QCOMPARE(activated.count(), 1);
+            stopHolder(second);
+            QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+            QVERIFY(SingleInstance(key).isRunning());
+        }
+        QVERIFY(!SingleInstance(key).isRunning());   // a clean end frees the guard
+        QProcess holder;
         QCOMPARE(startHolder(holder), QStringLiteral("primary"));
-        QCOMPARE(startHolder(second), QStringLiteral("running"));
-        stopHolder(second);   // a later start's end leaves the guard held
-        QVERIFY(SingleInstance(key).isRunning());
-        const QString lockPath = SingleInstance(key).lockFilePath();
+        QString lockPath;
+        {
+            const SingleInstance other(key);
+            QVERIFY(other.isRunning());
+            lockPath = other.lockFilePath();
+        }
         holder.kill();
         QVERIFY(holder.waitForFinished(30000));
         QVERIFY2(QFile::exists(lockPath), "a killed instance leaves its lock file behind");
-        {
-            SingleInstance recovered(key);
-            QVERIFY(!recovered.isRunning());
-            QProcess next;
-            QCOMPARE(startHolder(next), QStringLiteral("running"));
-            stopHolder(next);
-        }
-        QProcess last;
-        QCOMPARE(startHolder(last), QStringLiteral("primary"));
-        stopHolder(last);
-        QCOMPARE(last.exitStatus(), QProcess::NormalExit);
-        QVERIFY(!SingleInstance(key).isRunning());   // a clean end frees the guard
-    }
-
-    void laterStartActivatesTheRunningInstance()
-    {
-        SingleInstance first(key);
-        QSignalSpy activated(&first, &SingleInstance::activated);
-        QSignalSpy message(&first, &SingleInstance::messageReceived);
-        QProcess second;
-        QCOMPARE(startHolder(second, QStringLiteral("raise ✓")), QStringLiteral("running"));
-        QVERIFY(message.count() > 0 || message.wait(30000));
-        QCOMPARE(message.count(), 1);
-        QCOMPARE(message.at(0).at(0).toString(), QStringLiteral("raise ✓"));
-        QCOMPARE(activated.count(), 1);
-        stopHolder(second);
+        SingleInstance recovered(key);
+        QVERIFY(!recovered.isRunning());
+        QProcess next;
+        QCOMPARE(startHolder(next), QStringLiteral("running"));
+        stopHolder(next);
     }
 };
 

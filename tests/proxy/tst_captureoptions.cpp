@@ -11,8 +11,8 @@ class TestCaptureOptions : public QObject
 private slots:
     void commandLine()
     {
-        // host|server port|socket|profiler port|user|password ("-": not given) and the flags
-        // quiet, no-stats, all-interfaces, help; or the error message
+        // host|server port|socket|profiler port|user|password|archive ("-": not given, "": the window's
+        // file) and the flags quiet, no-stats, all-interfaces, help; or the error message
         const auto parsed = [](const QStringList& args) {
             CaptureOptions o;
             QString error;
@@ -20,47 +20,27 @@ private slots:
                 return "error: " + error;
             const auto text = [](const auto& v) { return v ? QStringLiteral("%1").arg(*v) : QStringLiteral("-"); };
             return QStringList({text(o.host), text(o.serverPort), text(o.socket), text(o.profilerPort), text(o.user),
-                                text(o.password), QString(o.quiet ? "q" : "") + (o.noStats ? "n" : "")
+                                text(o.password), text(o.archive), QString(o.quiet ? "q" : "") + (o.noStats ? "n" : "")
                                                       + (o.allInterfaces ? "a" : "") + (o.help ? "h" : "")})
                 .join('|');
         };
         QCOMPARE(parsed({"--server", "10.0.0.5:3310", "--socket", "/run/s", "--port=4141", "--user", "bob", "--password=",
                          "--quiet", "--no-stats", "--all-interfaces"}),
-                 QStringLiteral("10.0.0.5|3310|/run/s|4141|bob||qna"));
-        QCOMPARE(parsed({}), QStringLiteral("-|-|-|-|-|-|"));
-        QCOMPARE(parsed({"-h"}), QStringLiteral("-|-|-|-|-|-|h"));
-        QCOMPARE(parsed({"--server", "127.0.0.1"}), QStringLiteral("127.0.0.1|-|-|-|-|-|"));
-        QCOMPARE(parsed({"--server", "[::1]:3306"}), QStringLiteral("::1|3306|-|-|-|-|"));
+                 QStringLiteral("10.0.0.5|3310|/run/s|4141|bob||-|qna"));
+        QCOMPARE(parsed({}), QStringLiteral("-|-|-|-|-|-|-|"));
+        QCOMPARE(parsed({"-h", "--archive"}), QStringLiteral("-|-|-|-|-|-||h"));
+        QCOMPARE(parsed({"--server", "127.0.0.1", "--archive", "--quiet"}), QStringLiteral("127.0.0.1|-|-|-|-|-||q"));
+        QCOMPARE(parsed({"--server", "[::1]:3306", "--archive", "/tmp/a b", "--quiet"}),
+                 QStringLiteral("::1|3306|-|-|-|-|/tmp/a b|q"));
+        QCOMPARE(parsed({"--archive=copy.db"}), QStringLiteral("-|-|-|-|-|-|copy.db|"));
         // the error names what was wrong
         const QList<QStringList> bad{{"--server", "::1"}, {"--server", "db:65536"}, {"--server", "[::1]x"}, {"--frobnicate"},
                                      {"--port"}, {"--port", "forty"}, {"--port", "0"}, {"localhost"}, {"--quiet=yes"},
-                                     {"--user="}};
+                                     {"--user="}, {"--archive="}};
         for (const QStringList& args : bad) {
             const QString error = parsed(args);
             QVERIFY2(error.startsWith("error: ") && error.contains(args.last().section('=', 0, 0)), qPrintable(error));
         }
-    }
-
-    void archiveOption_data()
-    {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QString>("archive"); // "-" not given, "" the window's file, "error" refused
-        QTest::newRow("absent") << QStringList{"--quiet"} << "-";
-        QTest::newRow("alone") << QStringList{"--archive"} << "";
-        QTest::newRow("before an option") << QStringList{"--archive", "--quiet"} << "";
-        QTest::newRow("with a file") << QStringList{"--archive", "/tmp/a b", "--quiet"} << "/tmp/a b";
-        QTest::newRow("inline") << QStringList{"--archive=copy.db"} << "copy.db";
-        QTest::newRow("inline empty") << QStringList{"--archive="} << "error";
-    }
-    void archiveOption()
-    {
-        QFETCH(QStringList, args);
-        QFETCH(QString, archive);
-        CaptureOptions o;
-        QString error;
-        const bool ok = o.parse(args, &error);
-        QCOMPARE(ok ? (o.archive ? *o.archive : QStringLiteral("-")) : QStringLiteral("error"), archive);
-        QCOMPARE(o.quiet, args.contains("--quiet"));
     }
 
     void applyToProfile()

