@@ -25,8 +25,9 @@ struct Profile
 };
 
 /// The program's persistent configuration, backed by settings.ini.
-/// All member functions are to be called from the GUI thread only; other
-/// threads may read the current profile's fields while nobody writes them.
+/// All member functions and the profiles are for the GUI thread only: the
+/// profile dialog edits, reloads and deletes profiles at any time, so other
+/// threads get copies of what they need (the relay its server address).
 class Settings : public QObject
 {
     Q_OBJECT

@@ -15,8 +15,16 @@ set_target_properties(appdialogs PROPERTIES AUTOUIC_SEARCH_PATHS "${CMAKE_CURREN
 
 add_executable(quarvel ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
 install(TARGETS quarvel)
+set(_programs quarvel)
+if(QUARVEL_BUILD_TESTS)
+  # The same program with the tests' hook that closes its start-up dialogs.
+  add_executable(quarvel-autoclose ${CMAKE_CURRENT_LIST_DIR}/main.cpp ${CMAKE_SOURCE_DIR}/tests/app/AutoCloseHook.cpp)
+  list(APPEND _programs quarvel-autoclose)
+endif()
 
 # Target names are resolved when the build is generated, so `ui` (configured
 # later, from ui/) can be named here.
-target_link_libraries(quarvel PRIVATE ui appdialogs capture singleinstance settings i18n resources
-                      Qt5::Widgets Qt5::Sql Qt5::Network)
+foreach(_p ${_programs})
+  target_link_libraries(${_p} PRIVATE ui appdialogs capture singleinstance settings i18n resources
+                        Qt5::Widgets Qt5::Sql Qt5::Network)
+endforeach()

@@ -5,14 +5,6 @@
 // Exit codes: 0 another instance runs, 15 no usable language file,
 // 20 the connection-profile dialog was closed without a profile, otherwise
 // the event loop's result.
-//
-// Test hook: when QUARVEL_TEST_AUTOCLOSE is set, the start-up dialogs are
-// closed by themselves once shown, so that a test can drive the start-up
-// without a display server: "settings=accept|reject" and
-// "profiles=accept|reject|hold", comma-separated (e.g. "settings=reject,profiles=reject").
-// The program prints "dialog <objectName> <action> window-visible=<0|1>" to
-// standard error when it acts on one ("hold" leaves it open).
-// Nothing else reads the variable.
 
 #include "MainWindow.h"
 #include "ProfilesDialog.h"
@@ -28,61 +20,8 @@
 #include <QClipboard>
 #include <QDialog>
 #include <QTextCodec>
-#include <QTimer>
 
-#include <cstdio>
 #include <memory>
-
-namespace {
-
-/// Closes `dialog` with `action` ("accept" or "reject") once the event loop of
-/// its exec() runs; used only by the QUARVEL_TEST_AUTOCLOSE hook.
-void scheduleAutoClose(QDialog* dialog, const QString& name)
-{
-    const QString plan = QString::fromLocal8Bit(qgetenv("QUARVEL_TEST_AUTOCLOSE"));
-    if (plan.isEmpty())
-        return;
-    QString action;
-    for (const QString& part : plan.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-        const QStringList kv = part.split(QLatin1Char('='));
-        if (kv.size() == 2 && kv.at(0).trimmed() == name)
-            action = kv.at(1).trimmed();
-    }
-    if (action.isEmpty())
-        return;
-    QTimer::singleShot(0, dialog, [dialog, action]() {
-        const QWidget* owner = dialog->parentWidget();
-        std::fprintf(stderr, "dialog %s %s window-visible=%d\n", qPrintable(dialog->objectName()),
-                     qPrintable(action), owner && owner->isVisible() ? 1 : 0);
-        std::fflush(stderr);
-        if (action == QLatin1String("accept"))
-            dialog->accept();
-        else if (action == QLatin1String("reject"))
-            dialog->reject();
-        // "hold" leaves the dialog open: the test only learns that it is up.
-    });
-}
-
-/// The hook for dialogs opened by the main window (the settings dialog):
-/// closes the first modal dialog that appears.
-void autoCloseNextModal(const QString& name)
-{
-    const QString plan = QString::fromLocal8Bit(qgetenv("QUARVEL_TEST_AUTOCLOSE"));
-    if (!plan.contains(name + QLatin1Char('=')))
-        return;
-    auto* poll = new QTimer(qApp);
-    poll->setInterval(20);
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, name]() {
-        if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
-            poll->stop();
-            poll->deleteLater();
-            scheduleAutoClose(dialog, name);
-        }
-    });
-    poll->start();
-}
-
-} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -140,14 +79,11 @@ int main(int argc, char* argv[])
     window->show();
 
     // 12. First run: the general options before anything else.
-    if (!settings->existsFile()) {
-        autoCloseNextModal(QStringLiteral("settings"));
+    if (!settings->existsFile())
         window->onClickSettingsBtn();
-    }
 
     // 13.
     auto profiles = std::make_unique<ProfilesDialog>(settings.get(), lang.get(), window.get());
-    scheduleAutoClose(profiles.get(), QStringLiteral("profiles"));
     const int chosen = profiles->exec();
     if (chosen != QDialog::Accepted) {
         profiles.reset();

@@ -5,6 +5,8 @@
 #include <QTcpServer>
 
 #include "Session.h"
+#include "Settings.h"
+#include "ThreadSession.h"
 
 MngrSessions::MngrSessions(Settings* settings, QObject* parent)
     : QObject(parent), settings(settings)
@@ -46,7 +48,14 @@ MngrSessions::~MngrSessions()
 
 void MngrSessions::pendingSession(int socketDescriptor, QTcpServer* server)
 {
-    adoptSession(new Session(socketDescriptor, settings, server));
+    // The profile may be edited or deleted while the connection lives: the
+    // relay gets the address as it is now, never the profile itself.
+    ServerAddress address;
+    if (const Profile* p = settings ? settings->currentProfile() : nullptr) {
+        address.host = p->Host;
+        address.port = p->Port > 0 && p->Port <= 65535 ? quint16(p->Port) : 0;
+    }
+    adoptSession(new Session(socketDescriptor, address, server));
 }
 
 void MngrSessions::adoptSession(Session* session)

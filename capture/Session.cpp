@@ -14,7 +14,7 @@ static int roundHalfUp(double v)
     return int(std::floor(v + 0.5));
 }
 
-Session::Session(int socketDescriptor, Settings* settings, QObject* parent)
+Session::Session(int socketDescriptor, const ServerAddress& server, QObject* parent)
     : QObject(parent)
 {
     decoder = new ThreadHandler(nullptr);
@@ -27,10 +27,10 @@ Session::Session(int socketDescriptor, Settings* settings, QObject* parent)
     connect(decoder, &ThreadHandler::newDbName, this, &Session::onNewDbName);
     connect(decoder, &ThreadHandler::disconnectDb, this, &Session::disconnectDB);
 
-    relay = new ThreadSession(socketDescriptor, settings, nullptr);
+    relay = new ThreadSession(socketDescriptor, server, nullptr);
     relay->moveToThread(relay);
     // The traffic goes through the decoder's queue, decoded on its 100 ms
-    // tick, instead of one queued clientData/mysqlData event per unit.
+    // tick, instead of one queued event per unit.
     relay->handOverTo(decoder);
     connect(relay, &ThreadSession::disconnectSession, decoder, &ThreadHandler::onDisconnectSession);
 

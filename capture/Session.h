@@ -9,9 +9,9 @@
 
 #include "SessionData.h"
 
-class Settings;
 class ThreadHandler;
 class ThreadSession;
+struct ServerAddress;
 
 /// One client connection in the GUI thread: starts the connection's relay
 /// and decoder threads, turns the decoder's batches into the Query log of
@@ -21,9 +21,9 @@ class Session : public QObject
 {
     Q_OBJECT
 public:
-    /// Relays the accepted connection `socketDescriptor` to the server of
-    /// the current profile of `settings` (not owned).
-    Session(int socketDescriptor, Settings* settings, QObject* parent = nullptr);
+    /// Relays the accepted connection `socketDescriptor` to `server`; the
+    /// relay thread keeps its own copy of the address.
+    Session(int socketDescriptor, const ServerAddress& server, QObject* parent = nullptr);
     /// A session without a connection, fed only through its slots (replays).
     explicit Session(QObject* parent = nullptr);
     /// Ends the relay and decoder threads if they still run. The SessionData

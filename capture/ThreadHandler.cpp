@@ -3,7 +3,6 @@
 #include "MysqlProtocol.h"
 
 #include <QMetaType>
-#include <QMutexLocker>
 #include <QTimer>
 
 #include <cstring>
@@ -30,7 +29,7 @@ bool TrafficQueue::append(bool server, const char* data, qsizetype size, double 
 {
     if (size <= 0)
         return false;
-    QMutexLocker locker(&m_lock);
+    std::lock_guard<std::mutex> locker(m_lock);
     Unit u;
     u.offset = qsizetype(m_queued.bytes.size());
     u.size = size;
@@ -50,7 +49,7 @@ bool TrafficQueue::append(bool server, const char* data, qsizetype size, double 
 void TrafficQueue::takeAll(Batch* batch)
 {
     batch->clear();
-    QMutexLocker locker(&m_lock);
+    std::lock_guard<std::mutex> locker(m_lock);
     std::swap(m_queued.bytes, batch->bytes);
     std::swap(m_queued.units, batch->units);
     m_wakeRequested = false;
@@ -58,7 +57,7 @@ void TrafficQueue::takeAll(Batch* batch)
 
 bool TrafficQueue::isEmpty() const
 {
-    QMutexLocker locker(&m_lock);
+    std::lock_guard<std::mutex> locker(m_lock);
     return m_queued.units.empty();
 }
 

@@ -5,12 +5,12 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>
-#include <QMutex>
 #include <QString>
 #include <QThread>
 #include <QTime>
 #include <QVariantList>
 
+#include <mutex>
 #include <vector>
 
 class QTimer;
@@ -19,7 +19,8 @@ class QTimer;
 /// forwarded: the relay appends what it read, the decoder takes everything
 /// at once. Appending copies the bytes into one growing buffer; nothing is
 /// allocated per unit once the buffers have reached their working size.
-/// [thread-safe]
+/// The lock is a std::mutex (POSIX threads), whose hand-over thread checkers
+/// see; Qt's own mutex works outside their view. [thread-safe]
 class TrafficQueue
 {
 public:
@@ -53,7 +54,7 @@ public:
     bool isEmpty() const;
 
 private:
-    mutable QMutex m_lock;
+    mutable std::mutex m_lock;
     Batch m_queued;
     bool m_wakeRequested = false;
 };

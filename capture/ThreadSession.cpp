@@ -1,10 +1,8 @@
 #include "ThreadSession.h"
 
-#include "Settings.h"
 #include "ThreadHandler.h"
 
 #include <QDateTime>
-#include <QMetaMethod>
 #include <QSocketNotifier>
 #include <QTcpSocket>
 #include <QTimer>
@@ -17,9 +15,6 @@
 #include <unistd.h>
 
 namespace {
-/// A signalled unit is reported early once it grows past this size (a long
-/// result set whose reads never end at a packet boundary).
-constexpr int MaxReport = 1 << 20;
 /// A peer's unwritten bytes above which the other side is no longer read;
 /// reading resumes below half of it.
 constexpr qsizetype MaxBacklog = 8 << 20;
@@ -69,24 +64,12 @@ qsizetype sendSome(int fd, const char* data, qsizetype size)
 }
 } // namespace
 
-ThreadSession::ThreadSession(int socketDescriptor, QObject* parent)
-    : QThread(parent), socketDescriptor(socketDescriptor)
-{
-}
-
-ThreadSession::ThreadSession(int socketDescriptor, Settings* settings, QObject* parent)
-    : QThread(parent), socketDescriptor(socketDescriptor), m_settings(settings)
+ThreadSession::ThreadSession(int socketDescriptor, const ServerAddress& server, QObject* parent)
+    : QThread(parent), socketDescriptor(socketDescriptor), m_address(server)
 {
 }
 
 ThreadSession::~ThreadSession() = default;
-
-void ThreadSession::setServerAddress(const QString& host, quint16 port)
-{
-    m_host = host;
-    m_port = port;
-    m_addressSet = true;
-}
 
 void ThreadSession::stop()
 {
@@ -100,20 +83,12 @@ void ThreadSession::run()
     connectTimer = new QTimer;
     connectTimer->setSingleShot(true);
 
-    if (!m_addressSet) {
-        const Profile* profile = m_settings ? m_settings->currentProfile() : nullptr;
-        if (profile) {
-            m_host = profile->Host;
-            m_port = quint16(profile->Port);
-        }
-    }
-
     if (!isSocket(socketDescriptor)) {
         ended = true;
         emit disconnectSession(QTime(0, 0));
     } else {
         openPeer(client, socketDescriptor, &ThreadSession::readClient, &ThreadSession::writeClient);
-        if (m_host.isEmpty() || m_port == 0) {
+        if (m_address.host.isEmpty() || m_address.port == 0) {
             serverClosed();
         } else {
             // Qt finds and connects the server (names, IPv4 and IPv6 addresses
@@ -130,7 +105,7 @@ void ThreadSession::run()
             });
             connect(connectTimer, &QTimer::timeout, this, &ThreadSession::serverClosed);
             connectTimer->start(ConnectTimeoutMs);
-            connecting->connectToHost(m_host, m_port, QIODevice::ReadWrite);
+            connecting->connectToHost(m_address.host, m_address.port, QIODevice::ReadWrite);
         }
     }
 
@@ -352,13 +327,6 @@ void ThreadSession::readMysql()
         disconnectDb();
 }
 
-bool ThreadSession::signalsWanted() const
-{
-    static const QMetaMethod clientSignal = QMetaMethod::fromSignal(&ThreadSession::clientData);
-    static const QMetaMethod serverSignal = QMetaMethod::fromSignal(&ThreadSession::mysqlData);
-    return isSignalConnected(clientSignal) || isSignalConnected(serverSignal);
-}
-
 void ThreadSession::clientChunk(const char* data, qsizetype size, qint64 arrivedNs)
 {
     if (!serverGone)
@@ -366,55 +334,23 @@ void ThreadSession::clientChunk(const char* data, qsizetype size, qint64 arrived
     if (tracker.encrypted())
         return;   // nothing readable any more
     bool commandStarted = false;
-    const bool boundary = tracker.scanClient(data, size, &commandStarted);
+    tracker.scanClient(data, size, &commandStarted);
     if (commandStarted)
         requestStartNs = arrivedNs;
-    if (m_decoder) {
+    if (m_decoder)
         m_decoder->queueClient(data, size);
-        ++m_units;
-    }
-    if (!signalsWanted())
-        return;
-    clientReport.append(data, int(size));
-    if (boundary || clientReport.size() >= MaxReport || tracker.encrypted())
-        flushClientReport();
 }
 
 void ThreadSession::serverChunk(const char* data, qsizetype size)
 {
     forward(client, data, size);
-    const double ms = double(clock.nsecsElapsed() - requestStartNs) / 1e6;
     if (tracker.encrypted())
         return;
-    const bool boundary = tracker.scanServer(data, size);
+    tracker.scanServer(data, size);
     if (m_decoder) {
+        const double ms = double(clock.nsecsElapsed() - requestStartNs) / 1e6;
         m_decoder->queueMysql(data, size, ms, QDateTime::currentMSecsSinceEpoch());
-        ++m_units;
     }
-    if (!signalsWanted())
-        return;
-    serverReportMs = ms;
-    serverReport.append(data, int(size));
-    if (boundary || serverReport.size() >= MaxReport)
-        flushServerReport();
-}
-
-void ThreadSession::flushClientReport()
-{
-    if (clientReport.isEmpty())
-        return;
-    ++m_units;
-    emit clientData(clientReport);
-    clientReport.clear();
-}
-
-void ThreadSession::flushServerReport()
-{
-    if (serverReport.isEmpty())
-        return;
-    ++m_units;
-    emit mysqlData(serverReport, serverReportMs);
-    serverReport.clear();
 }
 
 void ThreadSession::serverClosed()
@@ -425,7 +361,6 @@ void ThreadSession::serverClosed()
     if (connectTimer)
         connectTimer->stop();
     dropConnecting();
-    flushServerReport();
     closePeer(server);
     serverPaused = false;
     clientPaused = false;
@@ -454,8 +389,6 @@ void ThreadSession::disconnectDb()
             break;
         }
     }
-    flushClientReport();
-    flushServerReport();
     if (connectTimer)
         connectTimer->stop();
     dropConnecting();

@@ -13,8 +13,15 @@
 class QSocketNotifier;
 class QTcpSocket;
 class QTimer;
-class Settings;
 class ThreadHandler;
+
+/// Where a relay connects: taken from the current profile in the window's
+/// thread when the connection is accepted, and handed to the relay as a copy.
+struct ServerAddress
+{
+    QString host;
+    quint16 port = 0;
+};
 
 /// The relay of one client connection: forwards every byte in both
 /// directions as soon as it is read (never altered, reordered or held back)
@@ -23,24 +30,18 @@ class ThreadHandler;
 /// cannot take yet wait in that direction's backlog, and a direction whose
 /// backlog grows large stops being read (TCP flow control slows the sender).
 /// A server that closes or cannot be reached closes the client too.
-/// Traffic goes to a decoder's queue when one is attached (handOverTo), and
-/// as clientData/mysqlData signals, one per unit of whole packets, to whoever
-/// connects to them.
+/// The traffic goes to the queue of the decoder attached by handOverTo.
 /// Lives in its own thread (moved into itself); stop() may be called from
 /// any thread, everything else runs in the relay thread.
 class ThreadSession : public QThread
 {
     Q_OBJECT
 public:
-    ThreadSession(int socketDescriptor, QObject* parent = nullptr);
-    /// The server is the current profile's Host and Port, read when the thread starts.
-    ThreadSession(int socketDescriptor, Settings* settings, QObject* parent = nullptr);
+    /// Relays the accepted connection `socketDescriptor` to `server`; an
+    /// empty host or port 0 closes the client at once.
+    ThreadSession(int socketDescriptor, const ServerAddress& server, QObject* parent = nullptr);
     ~ThreadSession() override;
 
-    /// Call before start().
-    void setSettings(Settings* settings) { m_settings = settings; }
-    /// Overrides the profile's server address; call before start().
-    void setServerAddress(const QString& host, quint16 port);
     /// Hands the forwarded traffic straight to the traffic queue of
     /// `decoder` (not owned, must outlive the relay's thread) instead of
     /// waking the decoder thread per unit; its disconnectSession signal must
@@ -51,17 +52,7 @@ public:
     /// Closes the client side, which ends the relay. [thread-safe]
     void stop();
 
-    /// Pieces of traffic reported so far (queued or signalled, both
-    /// directions); relay thread only.
-    quint64 unitsReported() const { return m_units; }
-
 signals:
-    /// Client bytes forwarded to the server.
-    void clientData(QByteArray data);
-    /// Server bytes forwarded to the client; `ms` runs from the first byte
-    /// of the client's command to the moment the last of these bytes was
-    /// forwarded.
-    void mysqlData(QByteArray data, double ms);
     /// The connection ended; its lifetime as a time of day from 00:00:00.000.
     void disconnectSession(QTime time);
 
@@ -102,16 +93,10 @@ private:
     void clientChunk(const char* data, qsizetype size, qint64 arrivedNs);
     void serverChunk(const char* data, qsizetype size);
     void serverClosed();
-    void flushClientReport();
-    void flushServerReport();
-    bool signalsWanted() const;
 
     int socketDescriptor;
-    Settings* m_settings = nullptr;
+    const ServerAddress m_address;
     ThreadHandler* m_decoder = nullptr;
-    QString m_host;
-    quint16 m_port = 0;
-    bool m_addressSet = false;
 
     Peer client;
     Peer server;
@@ -122,12 +107,8 @@ private:
     qint64 connectionStartNs = -1;     ///< first server bytes
     qint64 requestStartNs = 0;         ///< first byte of the latest client command
     MysqlLinkTracker tracker;
-    QByteArray clientReport;
-    QByteArray serverReport;
-    double serverReportMs = 0;
     bool clientPaused = false;         ///< client not read: the server's backlog is full
     bool serverPaused = false;         ///< server not read: the client's backlog is full
     bool serverGone = false;
     bool ended = false;
-    quint64 m_units = 0;
 };

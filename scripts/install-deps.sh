@@ -4,6 +4,7 @@
 set -euo pipefail
 PKGS=(
   build-essential cmake pkg-config
+  clang libclang-rt-dev llvm
   qtbase5-dev qtbase5-dev-tools qttools5-dev-tools libqt5sql5-mysql libqt5sql5-sqlite
   qtscript5-dev libqt5svg5
   libsingleapplication-dev

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up everything the tests need, builds, and runs every test:
 # the full build with all tests, then a sanitizer build (AddressSanitizer and
-# UndefinedBehaviorSanitizer) of the libraries without widgets and their tests.
+# UndefinedBehaviorSanitizer) of the libraries without widgets and their tests,
+# a ThreadSanitizer build of the same, and a minute of fuzzing the decoder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -15,4 +16,19 @@ if [ "${QUARVEL_SKIP_SANITIZE:-0}" != 1 ]; then
   cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUARVEL_SANITIZE=ON -DQUARVEL_ONLY_CAPTURE=ON >/dev/null
   cmake --build build-asan -j"$jobs"
   (cd build-asan && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j"$jobs")
+fi
+
+# ThreadSanitizer: the capture engine's threads (relay, decoder, workers) in
+# the capture, relay, proxy and headless tests. Qt itself is not built with
+# it: scripts/tsan.supp names the reports from inside Qt to leave out.
+if [ "${QUARVEL_SKIP_TSAN:-0}" != 1 ]; then
+  cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUARVEL_SANITIZE=thread -DQUARVEL_ONLY_CAPTURE=ON >/dev/null
+  cmake --build build-tsan -j"$jobs"
+  (cd build-tsan && TSAN_OPTIONS="suppressions=$PWD/../scripts/tsan.supp second_deadlock_stack=1" \
+     ctest --output-on-failure -j"$jobs")
+fi
+
+# The decoder under libFuzzer for a bounded time (scripts/fuzz.sh).
+if [ "${QUARVEL_SKIP_FUZZ:-0}" != 1 ]; then
+  bash scripts/fuzz.sh 60
 fi

@@ -16,8 +16,6 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 
-#include <cstdio>
-
 FlowPage::FlowPage(Ui::MainWindow* form, MngrSessions* manager, Settings* s, languageEngine* le,
                    QWidget* parentWidget)
     : QObject(parentWidget), ui(form), mngr(manager), settings(s), lang(le), dialogParent(parentWidget)
@@ -47,8 +45,8 @@ FlowPage::FlowPage(Ui::MainWindow* form, MngrSessions* manager, Settings* s, lan
     // top, and measuring every row on every batch costs more than it shows.
     header->setResizeContentsPrecision(0);
     header->setHighlightSections(false);
-    new ShownWidths(ui->flowTab, view, {FlowModel::ColNumber, FlowModel::ColSession, FlowModel::ColTimeMs,
-                                        FlowModel::ColKb, FlowModel::ColRows});
+    new NumberWidths(view, {FlowModel::ColNumber, FlowModel::ColSession, FlowModel::ColTimeMs, FlowModel::ColKb,
+                            FlowModel::ColRows});
 
     connect(view->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             &FlowPage::onCurrentRowChanged);
@@ -56,8 +54,6 @@ FlowPage::FlowPage(Ui::MainWindow* form, MngrSessions* manager, Settings* s, lan
     tick.setInterval(tickMs);
     connect(&tick, &QTimer::timeout, this, &FlowPage::flush);
     tick.start();
-
-    probeEvery = qEnvironmentVariableIntValue("QUARVEL_FLOW_PROBE");
 }
 
 void FlowPage::enqueue(const SessionData* data, int from, quint32 firstNumber)
@@ -95,8 +91,6 @@ void FlowPage::flush()
     QVector<FlowRow> batch;
     batch.swap(pending);
     flowModel->append(batch, settings->MaxLinesFlow);
-    if (probeEvery > 0)
-        probe(batch);
 
     if (wasEmpty && flowModel->rowCount() > 0) {
         ui->btnFilter->setEnabled(true);
@@ -109,17 +103,6 @@ void FlowPage::flush()
             top, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     if (!ui->btnExecute->isEnabled())
         emit firstStatementShown();
-}
-
-void FlowPage::probe(const QVector<FlowRow>& rows)
-{
-    const QDateTime now = QDateTime::currentDateTime();
-    for (const FlowRow& r : rows) {
-        if (++probeCounter % quint64(probeEvery) != 0 || !r.finishedAt.isValid())
-            continue;
-        std::fprintf(stderr, "flow-lag-ms %lld\n", static_cast<long long>(r.finishedAt.msecsTo(now)));
-    }
-    std::fflush(stderr);
 }
 
 void FlowPage::trimTo(int limit)

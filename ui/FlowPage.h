@@ -23,8 +23,6 @@ struct SessionData;
 /// Works on the page's widgets in the main window's form. Statements are
 /// queued by enqueue() and shown by the next tick (every `tickMs`) in one
 /// insertion, so a statement costs the GUI thread a copy of a few fields.
-/// With QUARVEL_FLOW_PROBE=N in the environment, every N-th row shown is
-/// reported on standard error as "flow-lag-ms <ms from its answer to now>".
 /// GUI thread only.
 class FlowPage : public QObject
 {
@@ -76,7 +74,6 @@ signals:
 
 private:
     void onCurrentRowChanged(const QModelIndex& cur, const QModelIndex& prev);
-    void probe(const QVector<FlowRow>& rows);
 
     Ui::MainWindow* ui;
     MngrSessions* mngr;
@@ -87,7 +84,4 @@ private:
     SortFilterProxyModel* flowProxy;
     QVector<FlowRow> pending;
     QTimer tick;
-    /// Every how many shown statements the lag probe reports (0: off).
-    int probeEvery = 0;
-    quint64 probeCounter = 0;
 };

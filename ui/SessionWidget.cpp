@@ -1,4 +1,5 @@
 #include "SessionWidget.h"
+#include "ShownWidths.h"
 #include "ui_SessionWidget.h"
 
 #include "CodeEditor.h"
@@ -286,9 +287,8 @@ void SessionWidget::setAutoWidths(bool on)
     // A hidden table measures every row to size a column to its contents:
     // while the view is not shown the widths stay as they are.
     QHeaderView* header = ui->tableQueries->horizontalHeader();
-    for (int c = 0; c < ColumnCount; ++c)
-        if (c != ColStatus && c != ColQuery)
-            header->setSectionResizeMode(c, on ? QHeaderView::ResizeToContents : QHeaderView::Interactive);
+    for (int c : {ColTimePercent, ColLongestPercent})
+        header->setSectionResizeMode(c, on ? QHeaderView::ResizeToContents : QHeaderView::Interactive);
 }
 
 void SessionWidget::showEvent(QShowEvent* event)
@@ -315,6 +315,7 @@ void SessionWidget::setupHeader()
     header->setMinimumSectionSize(qMin(header->minimumSectionSize(), 22));
     header->resizeSection(ColStatus, 22);
     header->setSectionResizeMode(ColQuery, QHeaderView::Stretch);
+    new NumberWidths(ui->tableQueries, {ColNumber, ColTimeMs, ColRows, ColReceived, ColSent});
 }
 
 QTableView* SessionWidget::tableQueries() const

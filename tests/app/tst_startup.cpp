@@ -1,7 +1,7 @@
 // Start-up of the real program in separate processes: exit codes, the order of
-// the first-run dialogs and the single-instance guard. The program's start-up
-// dialogs are closed through its QUARVEL_TEST_AUTOCLOSE hook, which also
-// reports each one on standard error.
+// the first-run dialogs and the single-instance guard. The program is built
+// for this test with a hook (AutoCloseHook.cpp) that closes its start-up
+// dialogs as QUARVEL_TEST_AUTOCLOSE says and reports each on standard error.
 
 #include <QtTest>
 

@@ -77,6 +77,39 @@ private slots:
         QCOMPARE(db.runClient("CREATE DATABASE IF NOT EXISTS quarvel_other;\n"), QString());
     }
 
+    void profileChangedRightAfterAccept()
+    {
+        // The window's thread edits the profile, reloads the store from the
+        // file (a cancelled profile dialog) or deletes every profile right
+        // after handing a connection over: the relay still reaches the
+        // server named when the connection was accepted.
+        Settings& settings = rig->settings;
+        const quint16 nowhere = freePort();
+        settings.currentProfile()->Port = nowhere;
+        settings.saveProfiles();
+        const auto pointAtServer = [&] {
+            if (!settings.currentProfile()) {
+                settings.profiles.append(new Profile);
+                settings.CurrentProfile = 0;
+            }
+            settings.currentProfile()->Host = db.host;
+            settings.currentProfile()->Port = db.port;
+        };
+        const QList<std::function<void()>> changes{
+            [&] { settings.currentProfile()->Host = "nowhere.invalid"; settings.currentProfile()->Port = nowhere; },
+            [&] { settings.load(); },
+            [&] { qDeleteAll(settings.profiles); settings.profiles.clear(); }};
+        for (int round = 0; round < 30; ++round) {
+            pointAtServer();
+            rig->listener.afterAccept = changes[round % changes.size()];
+            const LiveRun r = runLive("mariadb", clientArgs(db, rig->port(), {"-e", QString("SELECT %1").arg(round)}));
+            QVERIFY2(r.exitCode == 0 && r.out == QByteArray::number(round) + "\n", r.err.constData());
+        }
+        rig->listener.afterAccept = nullptr;
+        pointAtServer();
+        waitClosed();
+    }
+
     void cliPlain()
     {
         const LiveRun r = cli("DROP TABLE IF EXISTS cap_plain;\n"

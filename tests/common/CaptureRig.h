@@ -10,6 +10,8 @@
 #include <QTcpServer>
 #include <QtTest>
 
+#include <functional>
+
 /// Hands every accepted connection to `mngr`, as the proxy does; the
 /// sessions are its children, so destroying it ends their threads.
 class CaptureListener : public QTcpServer
@@ -17,8 +19,16 @@ class CaptureListener : public QTcpServer
 public:
     explicit CaptureListener(MngrSessions* m) : mngr(m) { listen(QHostAddress::LocalHost, 0); }
 
+    /// Runs right after each connection was handed over, in the same turn.
+    std::function<void()> afterAccept;
+
 protected:
-    void incomingConnection(qintptr fd) override { mngr->pendingSession(int(fd), this); }
+    void incomingConnection(qintptr fd) override
+    {
+        mngr->pendingSession(int(fd), this);
+        if (afterAccept)
+            afterAccept();
+    }
 
 private:
     MngrSessions* mngr;

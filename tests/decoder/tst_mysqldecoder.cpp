@@ -1,7 +1,10 @@
 // The protocol decoder on crafted conversations: each is fed whole and byte
 // by byte and must give the same facts; a rich one is also cut at every byte,
-// plain, with DEPRECATE_EOF and compressed.
+// plain, with DEPRECATE_EOF and compressed. With QUARVEL_FUZZ_SEEDS naming
+// a folder, every conversation of the tables is also written there as a seed
+// for the decoder's fuzz target.
 
+#include "FuzzInput.h"
 #include "MysqlDecoder.h"
 #include "MysqlWire.h"
 
@@ -51,10 +54,29 @@ struct Recorder : MysqlDecoder::Sink
     void databaseChanged(const QString& name) override { events << "db " + name; }
 };
 
+/// Writes the current table row's conversation as a fuzzing seed, when asked
+/// to; conversations of megabytes would only slow the fuzzer down.
+void writeSeed(const Conversation& conv)
+{
+    const QString dir = qEnvironmentVariable("QUARVEL_FUZZ_SEEDS");
+    if (dir.isEmpty() || !QTest::currentDataTag())
+        return;
+    QByteArray seed;
+    for (const Step& s : conv)
+        fuzzinput::append(&seed, !s.client, s.bytes, s.ms);
+    if (seed.size() > (64 << 10))
+        return;
+    const QString name = QString("%1-%2").arg(QTest::currentTestFunction(), QTest::currentDataTag());
+    QFile f(dir + "/" + QString(name).replace(QRegularExpression("[^A-Za-z0-9]+"), "_"));
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(seed) == seed.size());
+}
+
 /// Feeds a conversation: step `cutStep` in two pieces at `cut`, or every step
 /// byte by byte when `cutStep` is -2. A decoder left in TLS or lost says so last.
 QStringList run(const Conversation& conv, int cutStep = -1, int cut = 0, int* longest = nullptr)
 {
+    if (cutStep == -1)
+        writeSeed(conv);
     Recorder rec;
     MysqlDecoder dec(&rec);
     for (int i = 0; i < conv.size(); ++i) {

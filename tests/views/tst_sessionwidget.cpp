@@ -137,13 +137,34 @@ private slots:
         v.w->proxyModel()->applyMode(SortFilterProxyModel::ModeRead, QString(), 1);
         v.w->loadQueries();
         // Hidden, the widths stay as they are; shown, they follow the contents.
-        QCOMPARE(header->sectionResizeMode(SessionWidget::ColTimeMs), QHeaderView::Interactive);
+        QCOMPARE(header->sectionResizeMode(SessionWidget::ColTimePercent), QHeaderView::Interactive);
         v.w->show();
         v.w->loadQueries();
-        QCOMPARE(header->sectionResizeMode(SessionWidget::ColTimeMs), QHeaderView::ResizeToContents);
+        QCOMPARE(header->sectionResizeMode(SessionWidget::ColTimePercent), QHeaderView::ResizeToContents);
         QCOMPARE(header->sortIndicatorSection(), int(SessionWidget::ColTimeMs));
         QCOMPARE(v.column(SessionWidget::ColNumber), (QStringList{"1", "3", "4"}));   // sorted, still filtered
         QCOMPARE(v.current(), 3);   // the newest statement that passes
+    }
+
+    void numberColumnsShowWholeNumbers()
+    {
+        // The view is shown while the statement numbers pass 9999, and a
+        // statement brings a seven-digit row count: both are shown whole.
+        View v(lang(), QVector<Query>(9998, stmt("DO 1", 1.0)).toList());
+        v.w->resize(1000, 600);
+        v.w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(v.w.data()));
+        v.add(QVector<Query>(2346, stmt("DO 1", 1.0)).toList() << stmt("SELECT * FROM big", 2.0, false, 1234567));
+        QCoreApplication::processEvents();
+        QTableView* table = v.w->tableQueries();
+        QStyleOptionViewItem option;
+        option.initFrom(table);
+        for (int col : {int(SessionWidget::ColNumber), int(SessionWidget::ColRows)}) {
+            const QModelIndex top = table->model()->index(0, col);
+            QCOMPARE(top.data().toString(), QString(col == SessionWidget::ColNumber ? "12345" : "1234567"));
+            QVERIFY2(table->itemDelegate(top)->sizeHint(option, top).width() <= table->columnWidth(col),
+                     qPrintable(QString("column %1 is %2 px").arg(col).arg(table->columnWidth(col))));
+        }
     }
 
     void batchesReachOnlyTheirSession()
