@@ -4,6 +4,7 @@
 #include "MngrSessions.h"
 #include "ServerStatistics.h"
 #include "Settings.h"
+#include "ThreadCheck.h"
 #include "StatisticsPoller.h"
 #include "languageEngine.h"
 
@@ -124,8 +125,7 @@ bool ProxyServer::openConnection(bool readVersion)
     }
     const DbConnectionParams params = DbConnectionParams::fromProfile(*p);
     StatisticsPoller* target = poller;
-    QMetaObject::invokeMethod(
-        poller, [target, params, readVersion]() { target->open(params, readVersion); }, Qt::QueuedConnection);
+    threadcheck::queueCall(poller, [target, params, readVersion]() { target->open(params, readVersion); });
     return true;
 }
 

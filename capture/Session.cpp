@@ -6,6 +6,7 @@
 
 #include <cmath>
 
+#include "ThreadCheck.h"
 #include "ThreadHandler.h"
 #include "ThreadSession.h"
 
@@ -52,11 +53,13 @@ Session::~Session()
             relay->stop();
         relay->quit();
         relay->wait();
+        threadcheck::arrive(relay);
         delete relay;
     }
     if (decoder) {
         decoder->quit();
         decoder->wait();
+        threadcheck::arrive(decoder);
         delete decoder;
     }
 }

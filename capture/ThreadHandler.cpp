@@ -1,6 +1,7 @@
 #include "ThreadHandler.h"
 
 #include "MysqlProtocol.h"
+#include "ThreadCheck.h"
 
 #include <QMetaType>
 #include <QTimer>
@@ -87,6 +88,7 @@ void ThreadHandler::run()
     timer.start(100);
     exec();
     flushTimer = nullptr;
+    threadcheck::depart(this);   // wait() returns after this
 }
 
 void ThreadHandler::queueClient(const char* data, qsizetype size)

@@ -1,5 +1,6 @@
 #include "ThreadSession.h"
 
+#include "ThreadCheck.h"
 #include "ThreadHandler.h"
 
 #include <QDateTime>
@@ -119,6 +120,7 @@ void ThreadSession::run()
     delete connectTimer;
     connectTimer = nullptr;
     readBuffer.reset();
+    threadcheck::depart(this);   // wait() returns after this
 }
 
 void ThreadSession::openPeer(Peer& p, int fd, void (ThreadSession::*onRead)(), void (ThreadSession::*onWrite)())

@@ -110,7 +110,7 @@ public:
     {
         QTcpServer server;
         if (server.listen(QHostAddress::LocalHost, 0))
-            listenPort = server.serverPort();
+            listenPort.storeRelease(server.serverPort());
         QObject::connect(&server, &QTcpServer::newConnection, &server, [this, &server]() {
             while (QTcpSocket* client = server.nextPendingConnection()) {
                 accepted.fetchAndAddRelaxed(1);
@@ -139,7 +139,7 @@ public:
     QAtomicInt delay;
     QAtomicInt paused{0};
     QAtomicInt accepted{0};
-    quint16 listenPort = 0;
+    QAtomicInt listenPort{0};   ///< atomic: QSemaphore orders it, but thread checkers cannot see that
     QSemaphore ready;
 };
 
@@ -158,7 +158,7 @@ DelayRelay::~DelayRelay()
 
 quint16 DelayRelay::port() const
 {
-    return worker->listenPort;
+    return quint16(worker->listenPort.loadAcquire());
 }
 
 void DelayRelay::setPaused(bool on)
