@@ -44,8 +44,8 @@ SessionsPage::SessionsPage(Ui::MainWindow* form, MngrSessions* manager, Settings
     header->setSectionResizeMode(ColSaved, QHeaderView::Stretch);
     header->setResizeContentsPrecision(0);
     header->setHighlightSections(false);
-    new ShownWidths(ui->sessionsTab, view, {ColId, ColStarted, ColDb, ColUser, ColQueries, ColElapsed,
-                                            ColRows, ColReceived});
+    new ShownWidths(ui->sessionsTab, view, {ColStarted, ColDb, ColUser, ColElapsed});
+    new NumberWidths(view, {ColId, ColQueries, ColRows, ColReceived});
     connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &SessionsPage::selectionChanged);
 }
