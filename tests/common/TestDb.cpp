@@ -46,6 +46,14 @@ QString TestDb::runClient(const QString& sql, const QStringList& extraArgs, int*
     return QString::fromUtf8(p.readAllStandardOutput());
 }
 
+bool testdbScript(const QStringList& args)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.start(QStringLiteral("/bin/bash"), QStringList{sourceDir() + QStringLiteral("/scripts/testdb.sh")} + args);
+    return p.waitForFinished(180000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
 QString sourceDir()
 {
     const QByteArray env = qgetenv("QUARVEL_SOURCE_DIR");

@@ -33,6 +33,10 @@ struct TestDb
     if (!db.valid)                                                           \
         QSKIP("the MariaDB test server fixture is not running")
 
+/// Runs scripts/testdb.sh with `args` ("start DIR", "restart DIR", "stop DIR"
+/// for a server of the test's own); true when it succeeded.
+bool testdbScript(const QStringList& args);
+
 /// A loopback port that nothing listens on right now.
 quint16 freePort();
 
