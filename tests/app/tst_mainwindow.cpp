@@ -161,17 +161,20 @@ private slots:
         // waits, reports the failure and stays open.
         ticksWaiting = 0;
         bool stillOpen = false;
+        QStringList dialogBoxes;
         watcher.onDialog = [&](QDialog* d) {
+            ModalWatcher inner(d); // the outer watcher is busy in this call
             profiles = d;
             child<QPushButton>(d, "btnOK")->click();
             stillOpen = d->isVisible();
             profiles = nullptr;
+            dialogBoxes = inner.boxes;
             child<QPushButton>(d, "btnCancel")->click();
         };
         win()->form()->profilesBtn->click();
-        QTRY_COMPARE_WITH_TIMEOUT(watcher.dialogs.size(), 1, 60000);
+        QCOMPARE(watcher.dialogs.size(), 1);
         QVERIFY(ticksWaiting > 0 && stillOpen);
-        QCOMPARE(watcher.boxes, (QStringList{connError, connError}));
+        QCOMPARE(dialogBoxes, QStringList{connError});
     }
 
     void settingsDialog_data()

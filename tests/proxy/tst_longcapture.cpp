@@ -2,6 +2,8 @@
 // under open client connections and the statistics connection, and hundreds
 // of clients connect at once.
 #include "ProxyTestUtil.h"
+#include "Session.h"
+#include "SessionData.h"
 
 #include <QDir>
 #include <QTemporaryDir>
