@@ -64,6 +64,20 @@ void GraphStatistics::clearGraph()
 
 void GraphStatistics::refreshPixmap()
 {
+    stale = true;
+    update();
+}
+
+const QPixmap& GraphStatistics::picture() const
+{
+    if (stale)
+        rebuild();
+    return pixmap;
+}
+
+void GraphStatistics::rebuild() const
+{
+    stale = false;
     pixmap = QPixmap(size());
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
@@ -71,10 +85,9 @@ void GraphStatistics::refreshPixmap()
     painter.setPen(palette().color(QPalette::WindowText));
     drawGraph(&painter);
     painter.end();
-    update();
 }
 
-void GraphStatistics::drawGraph(QPainter* painter)
+void GraphStatistics::drawGraph(QPainter* painter) const
 {
     const int W = width();
     const int H = height();
@@ -146,7 +159,7 @@ void GraphStatistics::drawGraph(QPainter* painter)
 void GraphStatistics::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    painter.drawPixmap(0, 0, pixmap);
+    painter.drawPixmap(0, 0, picture());
 }
 
 void GraphStatistics::resizeEvent(QResizeEvent*)

@@ -7,8 +7,8 @@
 #include <QWidget>
 
 /// Small current-value graph of the statistics page: a title, an area curve
-/// of the last 31 values and the newest value in large digits. Paints into a
-/// cached pixmap that every change rebuilds. GUI thread only.
+/// of the last 31 values and the newest value in large digits. Paints from a
+/// cached pixmap, rebuilt at the next paint after a change. GUI thread only.
 class GraphStatistics : public QWidget
 {
     Q_OBJECT
@@ -23,18 +23,21 @@ public:
 
     const QList<double>& values() const { return points; }
     double scaleMax() const { return maxY; }
-    /// The pixmap the widget shows (rebuilt on every change).
-    const QPixmap& picture() const { return pixmap; }
+    /// The pixmap the widget shows, rebuilt first when a change made it stale.
+    const QPixmap& picture() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    /// Marks the pixmap stale and schedules a paint.
     void refreshPixmap();
-    void drawGraph(QPainter* painter);
+    void rebuild() const;
+    void drawGraph(QPainter* painter) const;
 
-    QPixmap pixmap;
+    mutable QPixmap pixmap;
+    mutable bool stale = true;
     QList<double> points;
     QString header;
     double maxY = 1.0;

@@ -99,6 +99,20 @@ void PlotterMoved::setLabelsGraph(QString text, QString otherLabel)
 
 void PlotterMoved::refreshPixmap()
 {
+    stale = true;
+    update();
+}
+
+const QPixmap& PlotterMoved::picture() const
+{
+    if (stale)
+        rebuild();
+    return pixmap;
+}
+
+void PlotterMoved::rebuild() const
+{
+    stale = false;
     pixmap = QPixmap(size());
     pixmap.fill(Qt::white);
     QPainter painter(&pixmap);
@@ -106,10 +120,9 @@ void PlotterMoved::refreshPixmap()
     painter.setPen(palette().color(QPalette::WindowText));
     drawGraph(&painter);
     painter.end();
-    update();
 }
 
-void PlotterMoved::drawGraph(QPainter* painter)
+void PlotterMoved::drawGraph(QPainter* painter) const
 {
     const int W = width();
     const int H = height();
@@ -209,7 +222,7 @@ void PlotterMoved::drawGraph(QPainter* painter)
 void PlotterMoved::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    painter.drawPixmap(0, 0, pixmap);
+    painter.drawPixmap(0, 0, picture());
 }
 
 void PlotterMoved::resizeEvent(QResizeEvent*)

@@ -13,7 +13,8 @@ class StyleEngine;
 /// Scrolling stacked graph of statement kinds (SELECT, UPDATE, INSERT,
 /// DELETE, other) with a value grid and a time grid that moves with the
 /// samples. Keeps as many samples as fit the width (one per 10 pixels).
-/// Paints into a cached pixmap that every change rebuilds. GUI thread only.
+/// Paints from a cached pixmap, rebuilt at the next paint after a change. GUI
+/// thread only.
 class PlotterMoved : public QWidget
 {
     Q_OBJECT
@@ -31,7 +32,8 @@ public:
     int gridStep() const { return steps.at(stepIndex); }
     int tick() const { return tickCounter; }
     const QStringList& seriesLabels() const { return labels; }
-    const QPixmap& picture() const { return pixmap; }
+    /// The pixmap the widget shows, rebuilt first when a change made it stale.
+    const QPixmap& picture() const;
     /// Clock the time grid is labelled from; the current time when invalid.
     void setClock(const QDateTime& now) { clock = now; }
 
@@ -46,12 +48,15 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    /// Marks the pixmap stale and schedules a paint.
     void refreshPixmap();
-    void drawGraph(QPainter* painter);
+    void rebuild() const;
+    void drawGraph(QPainter* painter) const;
     void chooseStep();
     QColor themeColor(const char* key, const char* def) const;
 
-    QPixmap pixmap;
+    mutable QPixmap pixmap;
+    mutable bool stale = true;
     QList<QList<double>> samples;
     double maxY = 100.0;
     qint32 defaultMaxY = 50;
