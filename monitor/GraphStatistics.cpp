@@ -21,7 +21,7 @@ QRect outline(int x1, int y1, int x2, int y2)
 } // namespace
 
 GraphStatistics::GraphStatistics(QWidget* parent)
-    : QWidget(parent)
+    : PictureWidget(Qt::transparent, parent)
 {
     gridColor = WidgetEnv::color(&StyleEngine::statisticsMiniGraph, QStringLiteral("grid_clr"), QStringLiteral("#eeeeee"));
     graphColor = WidgetEnv::color(&StyleEngine::statisticsMiniGraph, QStringLiteral("graph_clr"), QStringLiteral("#2485fd"));
@@ -60,31 +60,6 @@ void GraphStatistics::clearGraph()
     points.clear();
     maxY = 1.0;
     refreshPixmap();
-}
-
-void GraphStatistics::refreshPixmap()
-{
-    stale = true;
-    update();
-}
-
-const QPixmap& GraphStatistics::picture() const
-{
-    if (stale)
-        rebuild();
-    return pixmap;
-}
-
-void GraphStatistics::rebuild() const
-{
-    stale = false;
-    pixmap = QPixmap(size());
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setFont(font());
-    painter.setPen(palette().color(QPalette::WindowText));
-    drawGraph(&painter);
-    painter.end();
 }
 
 void GraphStatistics::drawGraph(QPainter* painter) const
@@ -154,15 +129,4 @@ void GraphStatistics::drawGraph(QPainter* painter) const
     headerFont.setPointSize(9);
     painter->setFont(headerFont);
     painter->drawText(corners(0, 0, W - 1, 19), Qt::AlignLeft | Qt::AlignVCenter, header);
-}
-
-void GraphStatistics::paintEvent(QPaintEvent*)
-{
-    QPainter painter(this);
-    painter.drawPixmap(0, 0, picture());
-}
-
-void GraphStatistics::resizeEvent(QResizeEvent*)
-{
-    refreshPixmap();
 }

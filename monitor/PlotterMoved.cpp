@@ -16,7 +16,7 @@ QColor withAlpha(QColor c, int alpha)
 } // namespace
 
 PlotterMoved::PlotterMoved(QWidget* parent)
-    : QWidget(parent)
+    : PictureWidget(Qt::white, parent)
     , styleEngine(WidgetEnv::styleEngine())
 {
     QPalette p = palette();
@@ -95,31 +95,6 @@ void PlotterMoved::setLabelsGraph(QString text, QString otherLabel)
     if (!otherLabel.isEmpty())
         labels[4] = otherLabel;
     refreshPixmap();
-}
-
-void PlotterMoved::refreshPixmap()
-{
-    stale = true;
-    update();
-}
-
-const QPixmap& PlotterMoved::picture() const
-{
-    if (stale)
-        rebuild();
-    return pixmap;
-}
-
-void PlotterMoved::rebuild() const
-{
-    stale = false;
-    pixmap = QPixmap(size());
-    pixmap.fill(Qt::white);
-    QPainter painter(&pixmap);
-    painter.setFont(font());
-    painter.setPen(palette().color(QPalette::WindowText));
-    drawGraph(&painter);
-    painter.end();
 }
 
 void PlotterMoved::drawGraph(QPainter* painter) const
@@ -217,15 +192,4 @@ void PlotterMoved::drawGraph(QPainter* painter) const
     painter->setPen(titleColor);
     painter->setBrush(Qt::NoBrush);
     painter->drawRect(QRect(L, T, R - L, B - T));
-}
-
-void PlotterMoved::paintEvent(QPaintEvent*)
-{
-    QPainter painter(this);
-    painter.drawPixmap(0, 0, picture());
-}
-
-void PlotterMoved::resizeEvent(QResizeEvent*)
-{
-    refreshPixmap();
 }

@@ -33,9 +33,25 @@ struct TestDb
     if (!db.valid)                                                           \
         QSKIP("the MariaDB test server fixture is not running")
 
-/// Runs scripts/testdb.sh with `args` ("start DIR", "restart DIR", "stop DIR"
-/// for a server of the test's own); true when it succeeded.
-bool testdbScript(const QStringList& args);
+/// A throwaway server of the test's own (scripts/testdb.sh in a temporary
+/// folder), for a test that restarts it; never the fixture's server, which
+/// other tests use meanwhile. Stopped when this ends.
+class OwnTestDb
+{
+public:
+    OwnTestDb();   ///< starts it; `db` is valid when it did
+    ~OwnTestDb();
+    OwnTestDb(const OwnTestDb&) = delete;
+    OwnTestDb& operator=(const OwnTestDb&) = delete;
+    /// Stops the server and starts it again on the same port and data
+    /// (clients see their connections drop); true when it is back.
+    bool restart();
+
+    TestDb db;
+
+private:
+    QString dir;
+};
 
 /// A loopback port that nothing listens on right now.
 quint16 freePort();

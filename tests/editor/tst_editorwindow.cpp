@@ -98,11 +98,8 @@ private slots:
     void tabBeforeCaptureSurvivesStartAndRestart()
     {
         // A server of the test's own: it is restarted under the tab.
-        QTemporaryDir dir;
-        const QString serverDir = dir.path() + "/db";
-        QVERIFY(testdbScript({"start", serverDir}));
-        const auto stopServer = qScopeGuard([&] { testdbScript({"stop", serverDir}); });
-        const TestDb own = TestDb::load(serverDir + "/env");
+        OwnTestDb server;
+        const TestDb& own = server.db;
         QVERIFY(own.valid);
 
         fx.reset();
@@ -126,7 +123,7 @@ private slots:
         // not sent again, the rest of the run is not sent at all.
         QSignalSpy done(tab, &SqlWidget::runFinished);
         QVERIFY(startRunning(tab, "INSERT INTO rt SELECT SLEEP(30); INSERT INTO rt VALUES (2)", own, "INSERT INTO rt SELECT%"));
-        QVERIFY(testdbScript({"restart", serverDir}));
+        QVERIFY(server.restart());
         QVERIFY(done.wait(60000));
         QCOMPARE(done.first().first().value<SqlRunEnd>(), SqlRunEnd::Failed);
         QVERIFY(logRows(tab).last().startsWith("no|INSERT INTO rt SELECT SLEEP(30)|"));

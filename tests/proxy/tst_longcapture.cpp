@@ -6,7 +6,6 @@
 #include "SessionData.h"
 
 #include <QDir>
-#include <QTemporaryDir>
 
 namespace {
 /// Threads of this process.
@@ -25,12 +24,6 @@ QStringList capturedTexts(const MngrSessions& mngr)
     return out;
 }
 
-/// Asks for one poll and waits until `events` signals have come.
-void pollAndWait(Rig& rig, int events)
-{
-    rig.proxy->updateStatistics();
-    QTRY_COMPARE_WITH_TIMEOUT(rig.events.size(), events, 60000);
-}
 } // namespace
 
 class TestLongCapture : public QObject
@@ -41,11 +34,8 @@ private slots:
     {
         // A server of the test's own, restarted under the capture.
         REQUIRE_TESTDB(shared);
-        QTemporaryDir dir;
-        const QString serverDir = dir.path() + "/db";
-        QVERIFY(testdbScript({"start", serverDir}));
-        const auto stopServer = qScopeGuard([&] { testdbScript({"stop", serverDir}); });
-        const TestDb db = TestDb::load(serverDir + "/env");
+        OwnTestDb server;
+        const TestDb& db = server.db;
         QVERIFY(db.valid);
         Rig rig(db);
         QSignalSpy stats(rig.proxy.get(), &ProxyServer::updateStatSignal);
@@ -55,7 +45,7 @@ private slots:
         for (int i = 0; i < 200; ++i)
             many += "DO " + QByteArray::number(i) + ";\n";
         QCOMPARE(client("SELECT 'before';\n" + many), QByteArray("before\n"));
-        pollAndWait(rig, 3); // counters well above those of a fresh server
+        rig.pollAndWait(3); // counters well above those of a fresh server
 
         // A client that logged in and idles through the restart is closed,
         // and its session ends.
@@ -63,7 +53,7 @@ private slots:
         idle.connectToHost(QHostAddress::LocalHost, rig.port());
         QTRY_VERIFY_WITH_TIMEOUT(idle.bytesAvailable() > 4, 30000);
         QTRY_COMPARE(rig.mngr->activeSessions.size(), 1);
-        QVERIFY(testdbScript({"restart", serverDir}));
+        QVERIFY(server.restart());
         QTRY_COMPARE_WITH_TIMEOUT(idle.state(), QAbstractSocket::UnconnectedState, 30000);
         QTRY_VERIFY_WITH_TIMEOUT(rig.mngr->activeSessions.isEmpty(), 30000);
         QVERIFY(!rig.mngr->sessions.last()->duration.isNull());
@@ -72,17 +62,17 @@ private slots:
         // the first poll after that sees counters smaller than before: no
         // rate, no jump. Then the rates go on.
         rig.events.clear();
-        pollAndWait(rig, 2);
+        rig.pollAndWait(2);
         QCOMPARE(rig.events, (QStringList{"down", "up"}));
         QVERIFY(rig.proxy->isRunning() && rig.proxy->dbIsOpen());
         const int before = stats.size();
-        pollAndWait(rig, 3);
+        rig.pollAndWait(3);
         QCOMPARE(stats.size(), before + 1);
         const QList<double> params = stats.last().at(1).value<QList<double>>();
         const QList<double> graph = stats.last().at(3).value<QList<double>>();
         QCOMPARE(params, (QList<double>{0, 0, 0, 0, 0, 0}));
         QCOMPARE(QList<double>({graph.value(0), graph.value(2), graph.value(3)}), (QList<double>{0, 0, 0}));
-        pollAndWait(rig, 4);
+        rig.pollAndWait(4);
         QVERIFY(stats.last().at(1).value<QList<double>>().value(0) > 0); // the poller's own statements
 
         // New clients are relayed and captured again.
