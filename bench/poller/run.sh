@@ -3,6 +3,10 @@
 # every second, against a server 0, 50 and 200 ms away (round trip), measured
 # in one run by bench_poller with the real main window (offscreen) drawing
 # every poll; the relay in front of the server is the tests' delay-relay.
+# Columns: the longest gap of a 10 ms timer in the window's thread without
+# the time the thread waited for a processor (longest-gap-own: what the
+# program held it up for), the same as seen (longest-gap: on a busy machine
+# it includes the other programs' turns), and the own time held per poll.
 #
 # usage: bench/poller/run.sh [--round-trips "0 50 200"] [--polls N] [--build DIR]
 #                            [--window 0|1] [--baseline DIR]
@@ -47,11 +51,12 @@ run() { # run NAME BUILD PORT WINDOW
     --password "$QUARVEL_TEST_DB_PASSWORD" --polls "$polls" --window "$4" >"$work/out" 2>"$work/err" \
     || { grep -v propagateSizeHints "$work/err" >&2; echo "bench_poller failed ($1)" >&2; return 1; }
   awk -v name="$1" -v rt="$rt" '{ v[$1] = $2 } END {
-    printf "%-9s %6s ms %10s %12s %16s %20s\n", name, rt, v["start-ms"], v["start-stall-ms"], v["poll-stall-ms-max"], v["blocked-ms-per-poll"] }' "$work/out"
+    printf "%-9s %6s ms %10s %12s %16s %14s %16s\n", name, rt, v["start-ms"], v["start-stall-ms"],
+      v["poll-stall-own-ms-max"], v["poll-stall-ms-max"], v["blocked-ms-per-poll"] }' "$work/out"
 }
 
 echo "$polls polls at a 1 s period per round trip; $( [ "$window" = 1 ] && echo "main window drawing them" || echo "proxy alone")"
-printf "%-9s %9s %10s %12s %16s %20s\n" build round-trip start-ms start-stall poll-stall-max blocked-ms/poll
+printf "%-9s %9s %10s %12s %16s %14s %16s\n" build round-trip start-ms start-stall longest-gap-own longest-gap blocked-ms/poll
 for rt in $round_trips; do
   "$build/tests/delay-relay" 127.0.0.1 "$QUARVEL_TEST_DB_PORT" "$((rt / 2))" >"$work/relay.port" &
   relay=$!
