@@ -6,10 +6,15 @@
 #include "Settings.h"
 #include "languageEngine.h"
 
+#include <QEventLoop>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QMessageBox>
 #include <QRegularExpression>
 #include <QSqlError>
+#include <QThread>
+
+#include <memory>
 
 ProfilesDialog::ProfilesDialog(Settings* settings, languageEngine* lang, QWidget* parent)
     : QDialog(parent), ui(new Ui::ProfilesDialog), settingsStore(settings),
@@ -274,19 +279,46 @@ bool ProfilesDialog::openTestConnection(int* errorType)
         ask.exec();
         p->Password = ask.password();
     }
-    bool opened = false;
+    // The connection is opened in a thread of its own (a far or silent
+    // server takes up to the connect timeout); the dialog keeps drawing
+    // meanwhile but takes no input.
+    struct Outcome
     {
-        const QSqlDatabase db = DbConnection::open(DbConnectionParams::fromProfile(*p), testConnectionName());
-        opened = db.isOpen();
-        if (!opened)
-            *errorType = db.lastError().type();
-    }
-    DbConnection::close(testConnectionName());
-    return opened;
+        bool opened = false;
+        int errorType = QSqlError::UnknownError;
+    };
+    auto outcome = std::make_shared<Outcome>();
+    const DbConnectionParams params = DbConnectionParams::fromProfile(*p).withOptions(DbConnection::ShortTimeouts);
+    QThread* worker = QThread::create([params, outcome]() {
+        {
+            const QSqlDatabase db = DbConnection::open(params, testConnectionName());
+            outcome->opened = db.isOpen();
+            if (!outcome->opened)
+                outcome->errorType = db.lastError().type();
+        }
+        DbConnection::close(testConnectionName());
+    });
+    QEventLoop waiting;
+    connect(worker, &QThread::finished, &waiting, &QEventLoop::quit);
+    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+    testing = true;
+    for (QPushButton* b : {ui->btnTest, ui->btnOK, ui->btnCancel})
+        b->setEnabled(false);
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    worker->start();
+    waiting.exec(QEventLoop::ExcludeUserInputEvents);
+    QGuiApplication::restoreOverrideCursor();
+    for (QPushButton* b : {ui->btnTest, ui->btnOK, ui->btnCancel})
+        b->setEnabled(true);
+    testing = false;
+    *errorType = outcome->errorType;
+    return outcome->opened;
 }
 
 void ProfilesDialog::on_btnTest_clicked()
 {
+    if (testing)
+        return;
     int errorType = 0;
     if (openTestConnection(&errorType)) {
         QMessageBox::information(this, lang->connections(QStringLiteral("test_title")),
@@ -301,6 +333,8 @@ void ProfilesDialog::on_btnTest_clicked()
 
 void ProfilesDialog::accept()
 {
+    if (testing)
+        return;
     int errorType = 0;
     if (openTestConnection(&errorType)) {
         QDialog::accept();
@@ -317,6 +351,8 @@ void ProfilesDialog::accept()
 
 void ProfilesDialog::reject()
 {
+    if (testing)
+        return; // the window's close button while a test connection is under way
     settingsStore->load();
     QDialog::reject();
 }

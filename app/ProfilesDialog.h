@@ -51,7 +51,9 @@ private:
     void writeProfile(int row);
     void addProfile();
     /// Writes the form into the current profile and opens the test
-    /// connection; `error` receives the failure. True when it opened.
+    /// connection in a thread of its own, running the event loop (without
+    /// user input) until it is done; `errorType` receives the failure's
+    /// QSqlError type. True when it opened.
     bool openTestConnection(int* errorType);
     static QIcon dbTypeIcon(int dbType);
 
@@ -62,4 +64,6 @@ private:
     int currentRow = -1;
     bool skipWrite = false;
     int nextNumber = 2;
+    /// A test connection is being opened: OK, Test and Cancel wait for it.
+    bool testing = false;
 };

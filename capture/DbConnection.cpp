@@ -26,6 +26,18 @@ QString DbConnectionParams::optionsFor(const Profile& profile)
     return options;
 }
 
+DbConnectionParams DbConnectionParams::withOptions(const QString& extra) const
+{
+    DbConnectionParams p = *this;
+    if (!p.options.isEmpty() && !p.options.endsWith(QLatin1Char(';')))
+        p.options += QLatin1Char(';');
+    p.options += extra;
+    return p;
+}
+
+const char* const DbConnection::ShortTimeouts =
+    "MYSQL_OPT_CONNECT_TIMEOUT=10;MYSQL_OPT_READ_TIMEOUT=20;MYSQL_OPT_WRITE_TIMEOUT=20";
+
 QSqlDatabase DbConnection::open(const DbConnectionParams& params, const QString& name, QString* error)
 {
     QSqlDatabase db = QSqlDatabase::contains(name) ? QSqlDatabase::database(name, false)

@@ -21,9 +21,17 @@ struct DbConnectionParams
 
     static DbConnectionParams fromProfile(const Profile& profile);
     static QString optionsFor(const Profile& profile);
+    /// These parameters with driver options appended, "MYSQL_OPT_CONNECT_TIMEOUT=10" for example.
+    DbConnectionParams withOptions(const QString& extra) const;
 };
 
 namespace DbConnection {
+
+/// Driver options of a short-lived connection of the program's own (the
+/// profile test, the statistics connection): a server that does not accept
+/// the connection or never sends its greeting is given up after 10 s, and
+/// one that stops answering a statement after 20 s.
+extern const char* const ShortTimeouts;
 
 /// Opens a QMYSQL connection registered as `name` with `params`. The
 /// connection belongs to the calling thread: use and close it there only.

@@ -26,7 +26,9 @@ struct StatisticsPoll;
 /// opened, the version was read and the first poll came back, or reports its
 /// failure through errorReported() and stopCaptureRequested(). A stop drops
 /// the poller: whatever it still answers is ignored. Poller threads are
-/// children of the proxy until they end.
+/// children of the proxy until they end. A server that does not answer is
+/// given up after the short timeouts of DbConnection (10 s to connect, 20 s
+/// for a statement), so a start fails and a poll hands over to the recovery.
 class ProxyServer : public QTcpServer
 {
     Q_OBJECT

@@ -42,7 +42,7 @@ void StatisticsPoller::open(const DbConnectionParams& params, bool readVersion)
 {
     closeConnection();
     StatisticsOpen result;
-    result.ok = DbConnection::open(params, name, &result.error).isOpen();
+    result.ok = DbConnection::open(params.withOptions(DbConnection::ShortTimeouts), name, &result.error).isOpen();
     if (result.ok) {
         QSqlQuery q = queryOn(name);
         if (readVersion) {

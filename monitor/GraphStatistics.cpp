@@ -21,7 +21,7 @@ QRect outline(int x1, int y1, int x2, int y2)
 } // namespace
 
 GraphStatistics::GraphStatistics(QWidget* parent)
-    : QWidget(parent)
+    : PictureWidget(Qt::transparent, parent)
 {
     gridColor = WidgetEnv::color(&StyleEngine::statisticsMiniGraph, QStringLiteral("grid_clr"), QStringLiteral("#eeeeee"));
     graphColor = WidgetEnv::color(&StyleEngine::statisticsMiniGraph, QStringLiteral("graph_clr"), QStringLiteral("#2485fd"));
@@ -62,19 +62,7 @@ void GraphStatistics::clearGraph()
     refreshPixmap();
 }
 
-void GraphStatistics::refreshPixmap()
-{
-    pixmap = QPixmap(size());
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setFont(font());
-    painter.setPen(palette().color(QPalette::WindowText));
-    drawGraph(&painter);
-    painter.end();
-    update();
-}
-
-void GraphStatistics::drawGraph(QPainter* painter)
+void GraphStatistics::drawGraph(QPainter* painter) const
 {
     const int W = width();
     const int H = height();
@@ -141,15 +129,4 @@ void GraphStatistics::drawGraph(QPainter* painter)
     headerFont.setPointSize(9);
     painter->setFont(headerFont);
     painter->drawText(corners(0, 0, W - 1, 19), Qt::AlignLeft | Qt::AlignVCenter, header);
-}
-
-void GraphStatistics::paintEvent(QPaintEvent*)
-{
-    QPainter painter(this);
-    painter.drawPixmap(0, 0, pixmap);
-}
-
-void GraphStatistics::resizeEvent(QResizeEvent*)
-{
-    refreshPixmap();
 }

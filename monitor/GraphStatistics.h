@@ -1,15 +1,16 @@
 #pragma once
 
+#include "PictureWidget.h"
+
 #include <QColor>
 #include <QList>
 #include <QPixmap>
 #include <QString>
-#include <QWidget>
 
 /// Small current-value graph of the statistics page: a title, an area curve
-/// of the last 31 values and the newest value in large digits. Paints into a
-/// cached pixmap that every change rebuilds. GUI thread only.
-class GraphStatistics : public QWidget
+/// of the last 31 values and the newest value in large digits. GUI thread
+/// only.
+class GraphStatistics : public PictureWidget
 {
     Q_OBJECT
 public:
@@ -23,18 +24,11 @@ public:
 
     const QList<double>& values() const { return points; }
     double scaleMax() const { return maxY; }
-    /// The pixmap the widget shows (rebuilt on every change).
-    const QPixmap& picture() const { return pixmap; }
 
 protected:
-    void paintEvent(QPaintEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
+    void drawGraph(QPainter* painter) const override;
 
 private:
-    void refreshPixmap();
-    void drawGraph(QPainter* painter);
-
-    QPixmap pixmap;
     QList<double> points;
     QString header;
     double maxY = 1.0;

@@ -23,7 +23,7 @@ QColor withAlpha(QColor c, int alpha)
 } // namespace
 
 Plotter::Plotter(QWidget* parent)
-    : QWidget(parent)
+    : PictureWidget(Qt::white, parent)
 {
     QPalette p = palette();
     p.setColor(QPalette::All, QPalette::Window, Qt::white);
@@ -127,28 +127,7 @@ void Plotter::leaveEvent(QEvent*)
 void Plotter::refreshPixmap()
 {
     updateHover();
-    stale = true;
-    update();
-}
-
-const QPixmap& Plotter::picture() const
-{
-    if (stale)
-        rebuild();
-    return pixmap;
-}
-
-void Plotter::rebuild() const
-{
-    stale = false;
-    ++redraws;
-    pixmap = QPixmap(size());
-    pixmap.fill(Qt::white);
-    QPainter painter(&pixmap);
-    painter.setFont(font());
-    painter.setPen(palette().color(QPalette::WindowText));
-    drawGraph(&painter);
-    painter.end();
+    PictureWidget::refreshPixmap();
 }
 
 void Plotter::drawGraph(QPainter* painter) const
@@ -216,12 +195,6 @@ void Plotter::drawGraph(QPainter* painter) const
             painter->drawLine(QPointF(x, y), QPointF(x, qMin(y + 5, plot.bottom())));
     }
     painter->setClipping(false);
-}
-
-void Plotter::paintEvent(QPaintEvent*)
-{
-    QPainter painter(this);
-    painter.drawPixmap(0, 0, picture());
 }
 
 void Plotter::resizeEvent(QResizeEvent*)

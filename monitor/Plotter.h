@@ -1,15 +1,16 @@
 #pragma once
 
+#include "PictureWidget.h"
+
 #include <QList>
 #include <QPixmap>
 #include <QString>
-#include <QWidget>
 
 /// Duration graph of one session: one point per captured statement, a marker
 /// on the statement chosen in the table, a dashed line following the mouse,
-/// and a click that chooses the statement under the mouse. Paints into a
-/// cached pixmap that every change rebuilds. GUI thread only.
-class Plotter : public QWidget
+/// and a click that chooses the statement under the mouse. GUI thread
+/// only.
+class Plotter : public PictureWidget
 {
     Q_OBJECT
 public:
@@ -29,10 +30,6 @@ public:
     int hoverSlot() const { return hoverIndex; }
     /// x of the point of statement `index` (0-based), or 0 when there is none.
     double pointX(int index) const;
-    /// The graph as painted (rebuilt first when stale).
-    const QPixmap& picture() const;
-    /// How often the pixmap was rebuilt.
-    int redrawCount() const { return redraws; }
 
 public slots:
     void addPoint(double point);
@@ -43,23 +40,18 @@ signals:
     void setIndexQuery(int index);
 
 protected:
-    void paintEvent(QPaintEvent* event) override;
+    void drawGraph(QPainter* painter) const override;
     void resizeEvent(QResizeEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
 
 private:
-    /// Marks the pixmap stale and schedules a paint.
+    /// Follows the mouse, then marks the picture stale.
     void refreshPixmap();
-    void rebuild() const;
-    void drawGraph(QPainter* painter) const;
     void updateHover();
     double slotWidth() const;
 
-    mutable QPixmap pixmap;
-    mutable bool stale = true;
-    mutable int redraws = 0;
     QList<double> points;
     double maxY = 100.0;
     qint32 defaultMaxY = 50;

@@ -16,7 +16,7 @@ QColor withAlpha(QColor c, int alpha)
 } // namespace
 
 PlotterMoved::PlotterMoved(QWidget* parent)
-    : QWidget(parent)
+    : PictureWidget(Qt::white, parent)
     , styleEngine(WidgetEnv::styleEngine())
 {
     QPalette p = palette();
@@ -97,19 +97,7 @@ void PlotterMoved::setLabelsGraph(QString text, QString otherLabel)
     refreshPixmap();
 }
 
-void PlotterMoved::refreshPixmap()
-{
-    pixmap = QPixmap(size());
-    pixmap.fill(Qt::white);
-    QPainter painter(&pixmap);
-    painter.setFont(font());
-    painter.setPen(palette().color(QPalette::WindowText));
-    drawGraph(&painter);
-    painter.end();
-    update();
-}
-
-void PlotterMoved::drawGraph(QPainter* painter)
+void PlotterMoved::drawGraph(QPainter* painter) const
 {
     const int W = width();
     const int H = height();
@@ -204,15 +192,4 @@ void PlotterMoved::drawGraph(QPainter* painter)
     painter->setPen(titleColor);
     painter->setBrush(Qt::NoBrush);
     painter->drawRect(QRect(L, T, R - L, B - T));
-}
-
-void PlotterMoved::paintEvent(QPaintEvent*)
-{
-    QPainter painter(this);
-    painter.drawPixmap(0, 0, pixmap);
-}
-
-void PlotterMoved::resizeEvent(QResizeEvent*)
-{
-    refreshPixmap();
 }

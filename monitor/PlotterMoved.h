@@ -1,20 +1,21 @@
 #pragma once
 
+#include "PictureWidget.h"
+
 #include <QColor>
 #include <QDateTime>
 #include <QList>
 #include <QPixmap>
 #include <QString>
 #include <QStringList>
-#include <QWidget>
 
 class StyleEngine;
 
 /// Scrolling stacked graph of statement kinds (SELECT, UPDATE, INSERT,
 /// DELETE, other) with a value grid and a time grid that moves with the
 /// samples. Keeps as many samples as fit the width (one per 10 pixels).
-/// Paints into a cached pixmap that every change rebuilds. GUI thread only.
-class PlotterMoved : public QWidget
+/// GUI thread only.
+class PlotterMoved : public PictureWidget
 {
     Q_OBJECT
 public:
@@ -31,7 +32,6 @@ public:
     int gridStep() const { return steps.at(stepIndex); }
     int tick() const { return tickCounter; }
     const QStringList& seriesLabels() const { return labels; }
-    const QPixmap& picture() const { return pixmap; }
     /// Clock the time grid is labelled from; the current time when invalid.
     void setClock(const QDateTime& now) { clock = now; }
 
@@ -42,16 +42,12 @@ public slots:
     void clearGraph();
 
 protected:
-    void paintEvent(QPaintEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
+    void drawGraph(QPainter* painter) const override;
 
 private:
-    void refreshPixmap();
-    void drawGraph(QPainter* painter);
     void chooseStep();
     QColor themeColor(const char* key, const char* def) const;
 
-    QPixmap pixmap;
     QList<QList<double>> samples;
     double maxY = 100.0;
     qint32 defaultMaxY = 50;

@@ -17,14 +17,6 @@ const char* const workerTimeouts = "MYSQL_OPT_CONNECT_TIMEOUT=10";
 /// The stop connection does one small thing; it waits less.
 const char* const killTimeouts = "MYSQL_OPT_CONNECT_TIMEOUT=5;MYSQL_OPT_READ_TIMEOUT=5;MYSQL_OPT_WRITE_TIMEOUT=5";
 
-DbConnectionParams withOptions(DbConnectionParams p, const char* extra)
-{
-    if (!p.options.isEmpty() && !p.options.endsWith(QLatin1Char(';')))
-        p.options += QLatin1Char(';');
-    p.options += QLatin1String(extra);
-    return p;
-}
-
 QString errorText(const QSqlError& e)
 {
     const QString server = e.databaseText().trimmed();
@@ -83,7 +75,7 @@ bool SqlWorker::ensureOpen(QString* error)
         }
         open = false;
     }
-    db = DbConnection::open(withOptions(control->params, workerTimeouts), name, error);
+    db = DbConnection::open(control->params.withOptions(workerTimeouts), name, error);
     if (!db.isOpen())
         return false;
     // DECIMAL values as the server wrote them: as doubles 0.2500 would show
@@ -266,7 +258,7 @@ void SqlWorker::killStatement(const std::shared_ptr<SqlRunControl>& control, qui
 {
     const QString connName = DbConnection::uniqueName(QStringLiteral("sql-stop"));
     {
-        QSqlDatabase db = DbConnection::open(withOptions(control->params, killTimeouts), connName);
+        QSqlDatabase db = DbConnection::open(control->params.withOptions(killTimeouts), connName);
         for (int attempt = 0; db.isOpen() && attempt < 25; ++attempt) {
             quint64 id;
             {

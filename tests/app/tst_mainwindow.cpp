@@ -1,6 +1,8 @@
 // The main window shell: start/stop of capture and its subscription to the
 // session manager and the server statistics on the statistics page, the profile
-// dialog's aftermath with the real proxy, and the general settings dialog
+// dialog's aftermath with the real proxy, a server that never answers (the
+// window goes on while start, stop and the profile dialog wait for it), and
+// the general settings dialog
 // (options on OK / Cancel, the window's language switched at once, saved on close).
 
 #include "AppFixture.h"
@@ -116,6 +118,63 @@ private slots:
         watcher.onDialog = [](QDialog* d) { child<QPushButton>(d, "btnCancel")->click(); };
         win()->form()->profilesBtn->click();
         QVERIFY(!win()->isCapturing());
+    }
+
+    void silentServerLeavesWindowTurning()
+    {
+        // The server accepts connections and never says a word: the start,
+        // the stop and the profile dialog's OK wait for it off the window's
+        // thread, which keeps turning (a timer fires while they wait).
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+        Profile* p = app->settings->profiles.at(0);
+        p->Host = "127.0.0.1";
+        p->Port = silent.serverPort();
+        p->ProfilerPort = freePort();
+        ProxyServer* proxy = app->attachProxy();
+        QDialog* profiles = nullptr;
+        int ticksWaiting = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, [&] {
+            const bool dialogWaits = profiles && !child<QPushButton>(profiles, "btnOK")->isEnabled();
+            if (proxy->isStarting() || dialogWaits)
+                ++ticksWaiting;
+        });
+        ticker.start(10);
+        ModalWatcher watcher(win());
+        const QString connError = app->box(&languageEngine::errors, "error_str", "mysql_conn_error");
+
+        // A stop while the start waits: stopped at once, the port never opened.
+        startBtn()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(ticksWaiting >= 3, 30000);
+        startBtn()->click();
+        QVERIFY(!proxy->isStarting() && !win()->isCapturing() && !proxy->isListening());
+        // A start left to the connect timeout: the failure box, then stopped.
+        ticksWaiting = 0;
+        startBtn()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!proxy->isStarting(), 60000);
+        QVERIFY(ticksWaiting > 0);
+        QTRY_COMPARE(watcher.boxes, QStringList{connError});
+        QVERIFY(!win()->isCapturing() && !proxy->isListening() && !proxy->isRunning());
+
+        // The profile dialog's OK against it: the dialog draws while it
+        // waits, reports the failure and stays open.
+        ticksWaiting = 0;
+        bool stillOpen = false;
+        QStringList dialogBoxes;
+        watcher.onDialog = [&](QDialog* d) {
+            ModalWatcher inner(d); // the outer watcher is busy in this call
+            profiles = d;
+            child<QPushButton>(d, "btnOK")->click();
+            stillOpen = d->isVisible();
+            profiles = nullptr;
+            dialogBoxes = inner.boxes;
+            child<QPushButton>(d, "btnCancel")->click();
+        };
+        win()->form()->profilesBtn->click();
+        QCOMPARE(watcher.dialogs.size(), 1);
+        QVERIFY(ticksWaiting > 0 && stillOpen);
+        QCOMPARE(dialogBoxes, QStringList{connError});
     }
 
     void settingsDialog_data()

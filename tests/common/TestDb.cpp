@@ -1,10 +1,13 @@
 #include "TestDb.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMap>
 #include <QProcess>
 #include <QStringList>
 #include <QTcpServer>
+#include <QTemporaryDir>
 
 TestDb TestDb::load(const QString& envFile)
 {
@@ -44,6 +47,37 @@ QString TestDb::runClient(const QString& sql, const QStringList& extraArgs, int*
     if (exitCode)
         *exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+namespace {
+/// Runs scripts/testdb.sh with `args`; true when it succeeded.
+bool testdbScript(const QStringList& args)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.start(QStringLiteral("/bin/bash"), QStringList{sourceDir() + QStringLiteral("/scripts/testdb.sh")} + args);
+    return p.waitForFinished(180000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+} // namespace
+
+OwnTestDb::OwnTestDb()
+{
+    QTemporaryDir parent;
+    parent.setAutoRemove(false);   // testdb.sh stop removes the folder
+    dir = parent.path() + QStringLiteral("/db");
+    if (parent.isValid() && testdbScript({QStringLiteral("start"), dir}))
+        db = TestDb::load(dir + QStringLiteral("/env"));
+}
+
+OwnTestDb::~OwnTestDb()
+{
+    testdbScript({QStringLiteral("stop"), dir});
+    QDir().rmdir(QFileInfo(dir).path());
+}
+
+bool OwnTestDb::restart()
+{
+    return testdbScript({QStringLiteral("restart"), dir});
 }
 
 QString sourceDir()

@@ -33,6 +33,26 @@ struct TestDb
     if (!db.valid)                                                           \
         QSKIP("the MariaDB test server fixture is not running")
 
+/// A throwaway server of the test's own (scripts/testdb.sh in a temporary
+/// folder), for a test that restarts it; never the fixture's server, which
+/// other tests use meanwhile. Stopped when this ends.
+class OwnTestDb
+{
+public:
+    OwnTestDb();   ///< starts it; `db` is valid when it did
+    ~OwnTestDb();
+    OwnTestDb(const OwnTestDb&) = delete;
+    OwnTestDb& operator=(const OwnTestDb&) = delete;
+    /// Stops the server and starts it again on the same port and data
+    /// (clients see their connections drop); true when it is back.
+    bool restart();
+
+    TestDb db;
+
+private:
+    QString dir;
+};
+
 /// A loopback port that nothing listens on right now.
 quint16 freePort();
 

@@ -5,6 +5,7 @@
 #include "MysqlProtocol.h"
 
 #include <QByteArray>
+#include <QCryptographicHash>
 #include <QList>
 
 #include <zlib.h>
@@ -128,6 +129,35 @@ inline QByteArray handshake(quint32 caps, const QByteArray& user, const QByteArr
         p += QByteArray("mysql_native_password") + '\0';
     return packet(p, 1);
 }
+/// What a client needs from a server's greeting (the packet with its header).
+struct ServerHello
+{
+    quint32 connectionId = 0;
+    QByteArray scramble; ///< the 20 bytes the password is hashed with
+};
+inline ServerHello parseGreeting(const QByteArray& greetingPacket)
+{
+    ServerHello h;
+    const int end = greetingPacket.indexOf('\0', 5);   // the version text ends
+    if (end < 0 || greetingPacket.size() < end + 45)
+        return h;
+    const auto* u = reinterpret_cast<const uchar*>(greetingPacket.constData()) + end + 1;
+    h.connectionId = quint32(u[0]) | quint32(u[1]) << 8 | quint32(u[2]) << 16 | quint32(u[3]) << 24;
+    // 8 bytes of scramble, 19 of flags and lengths, the other 12 bytes
+    h.scramble = greetingPacket.mid(end + 5, 8) + greetingPacket.mid(end + 32, 12);
+    return h;
+}
+/// mysql_native_password's answer to `scramble`: SHA1(pw) XOR SHA1(scramble + SHA1(SHA1(pw))).
+inline QByteArray nativePassword(const QByteArray& password, const QByteArray& scramble)
+{
+    const QByteArray h1 = QCryptographicHash::hash(password, QCryptographicHash::Sha1);
+    QByteArray x = QCryptographicHash::hash(scramble + QCryptographicHash::hash(h1, QCryptographicHash::Sha1),
+                                            QCryptographicHash::Sha1);
+    for (int i = 0; i < x.size(); ++i)
+        x[i] = char(x[i] ^ h1[i]);
+    return x;
+}
+
 /// The short handshake response asking for TLS.
 inline QByteArray sslRequest()
 {

@@ -1,17 +1,26 @@
 // The relay and decoder threads of a session between a client socket and a
 // stand-in server: every byte passes both ways unchanged and in order, a
 // closed or unreachable side closes the other, and a side that stops reading
-// holds the writer back.
+// holds the writer back. A peer that vanishes in the middle of a long
+// packet, a compressed frame or a LOCAL INFILE transfer ends the session and
+// closes the other side (the real server, or the real client).
 
 #include "CaptureRig.h"
 #include "MysqlWire.h"
+#include "RunLive.h"
 #include "TestDb.h"
 
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTcpSocket>
+#include <QTemporaryFile>
 
 #include <memory>
+
+/// What a peer that vanishes had begun to send: a 16 MiB packet, a
+/// compressed frame, or the file of a LOCAL INFILE statement.
+enum class Cut { LongPacket, CompressedFrame, LocalInfile };
+Q_DECLARE_METATYPE(Cut)
 
 namespace {
 
@@ -44,6 +53,21 @@ struct Rig
         QObject::connect(peer, &QTcpSocket::readyRead, [this] { toServer += peer->readAll(); });
     }
 };
+
+/// Waits for one whole packet on `s` (4-byte headers) and takes it, header included.
+QByteArray takePacket(QTcpSocket& s)
+{
+    QByteArray head;
+    if (!QTest::qWaitFor([&] { return s.bytesAvailable() >= 4; }, 30000))
+        return {};
+    head = s.peek(4);
+    const qint64 size = 4 + qint64(mysql::decodedLength(head.constData(), 3));
+    if (!QTest::qWaitFor([&] { return s.bytesAvailable() >= size; }, 30000))
+        return {};
+    return s.read(size);
+}
+
+constexpr quint32 ClientLocalFiles = 0x80;
 
 /// The byte at position i of a long generated stream.
 char streamByte(qint64 i) { return char((i * 7 + (i >> 13)) & 0xFF); }
@@ -114,6 +138,116 @@ private slots:
         rig.capture.reset();
         QVERIFY(open.isNull());
         QVERIFY(otherClosed.count() == 1 || otherClosed.wait(30000));
+    }
+
+    void clientVanishesMidTransfer_data()
+    {
+        QTest::addColumn<Cut>("cut");
+        QTest::newRow("in a 16 MiB packet") << Cut::LongPacket;
+        QTest::newRow("in a compressed frame") << Cut::CompressedFrame;
+        QTest::newRow("in a LOCAL INFILE transfer") << Cut::LocalInfile;
+    }
+    void clientVanishesMidTransfer()
+    {
+        // A client logged in to the real server sends the beginning of
+        // something long and is gone: the server's connection is closed and
+        // the session ends with what came before.
+        QFETCH(Cut, cut);
+        REQUIRE_TESTDB(db);
+        Rig rig;
+        QVERIFY(rig.connectClient(db.host, db.port));
+        QTcpSocket& c = rig.client;
+        const wire::ServerHello hello = wire::parseGreeting(takePacket(c));
+        QVERIFY(hello.connectionId != 0);
+        const quint32 caps = wire::BaseCaps | (cut == Cut::CompressedFrame ? quint32(mysql::CLIENT_COMPRESS) : 0u)
+            | (cut == Cut::LocalInfile ? ClientLocalFiles : 0u);
+        c.write(wire::handshake(caps, db.user.toUtf8(), wire::nativePassword(db.password.toUtf8(), hello.scramble),
+                                db.database.toUtf8()));
+        QCOMPARE(takePacket(c).mid(4, 1), QByteArray(1, '\0'));   // OK
+        const QString alive = QStringLiteral("SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE ID = %1")
+                                  .arg(hello.connectionId);
+        QCOMPARE(db.runClient(alive), QStringLiteral("1\n"));
+        if (cut == Cut::LongPacket) {
+            c.write(wire::le(mysql::MaxPacketPayload, 3) + char(0) + char(mysql::COM_QUERY) + "SELECT '"
+                    + QByteArray(1 << 20, 'x'));
+        } else if (cut == Cut::CompressedFrame) {
+            const QByteArray frame = wire::compress(wire::query("SELECT '" + QByteArray(1 << 20, 'y') + "'"), wire::Algo::Zlib);
+            c.write(frame.left(frame.size() / 2));
+        } else {
+            c.write(wire::query("CREATE TEMPORARY TABLE t (a TEXT)"));
+            QCOMPARE(takePacket(c).mid(4, 1), QByteArray(1, '\0'));
+            c.write(wire::query("LOAD DATA LOCAL INFILE 'rows.txt' INTO TABLE t"));
+            QCOMPARE(takePacket(c).mid(4, 1), QByteArray(1, char(0xFB)));   // the server asks for the file
+            c.write(wire::packet(QByteArray(100000, 'z') + '\n', 2));   // its first part, no end
+        }
+        QVERIFY(c.waitForBytesWritten(10000) || c.bytesToWrite() == 0);
+        c.abort();
+        QVERIFY(rig.capture->allClosed());
+        QTRY_COMPARE_WITH_TIMEOUT(db.runClient(alive), QStringLiteral("0\n"), 30000);
+        const QList<SessionData*>& records = rig.capture->mngr.sessions;
+        QVERIFY(records.size() == 1 && records[0]->userName == db.user && !records[0]->duration.isNull());
+        if (cut == Cut::LocalInfile)
+            QCOMPARE(records[0]->queries.value(0) ? records[0]->queries[0]->text : QString(), QStringLiteral("CREATE TEMPORARY TABLE t (a TEXT)"));
+    }
+
+    void serverVanishesMidTransfer_data()
+    {
+        clientVanishesMidTransfer_data();
+    }
+    void serverVanishesMidTransfer()
+    {
+        // The real client against a stand-in server that logs it in, then
+        // starts something long and is gone: the client's connection is
+        // closed (the client reports the lost connection and ends) and the
+        // session ends.
+        QFETCH(Cut, cut);
+        REQUIRE_TESTDB(db);   // for the client's account only
+        Rig rig;
+        QTemporaryFile rows;
+        QVERIFY(rows.open());
+        rows.write(QByteArray(8 << 20, 'r'));
+        rows.flush();
+        QVERIFY(rig.fake.listen(QHostAddress::LocalHost, 0));
+        QByteArray in;
+        int stage = 0;
+        connect(&rig.fake, &QTcpServer::newConnection, this, [&] {
+            QTcpSocket* peer = rig.fake.nextPendingConnection();
+            peer->write(wire::greeting(0xFFFFFFFE));
+            connect(peer, &QTcpSocket::readyRead, peer, [&, peer] {
+                in += peer->readAll();
+                if (stage == 0 && in.size() >= 4 && in.size() >= 4 + int(mysql::decodedLength(in.constData(), 3))) {
+                    peer->write(wire::packet(wire::okPayload(), 2));
+                    in.clear();
+                    stage = 1;
+                } else if (stage == 1 && !in.isEmpty()) {
+                    stage = 2;
+                    if (cut == Cut::LongPacket)
+                        peer->write(wire::le(mysql::MaxPacketPayload, 3) + char(1) + QByteArray(1 << 20, 'v'));
+                    else if (cut == Cut::CompressedFrame)
+                        peer->write(wire::le(5000, 3) + char(1) + wire::le(9000, 3) + QByteArray(100, 'w'));
+                    else
+                        peer->write(wire::packet(char(0xFB) + rows.fileName().toUtf8(), 1));
+                    if (cut != Cut::LocalInfile)
+                        peer->abort();
+                } else if (stage == 2 && in.size() > 100000) {
+                    peer->abort();   // the file is still being sent
+                }
+            });
+        });
+        rig.capture = std::make_unique<CaptureRig>(QStringLiteral("127.0.0.1"), rig.fake.serverPort());
+        QStringList extra{QStringLiteral("-e"),
+                          cut == Cut::LocalInfile ? "LOAD DATA LOCAL INFILE '" + rows.fileName() + "' INTO TABLE t"
+                                                  : QStringLiteral("SELECT 1")};
+        if (cut == Cut::CompressedFrame)
+            extra << QStringLiteral("--compress");
+        if (cut == Cut::LocalInfile)
+            extra << QStringLiteral("--local-infile=1");
+        const LiveRun run = runLive(QStringLiteral("mariadb"), clientArgs(db, rig.capture->port(), extra));
+        QVERIFY2(run.exitCode == 1 && run.err.contains("Lost connection"), run.err.constData());
+        QCOMPARE(stage, 2);
+        QVERIFY(rig.capture->allClosed());
+        const QList<SessionData*>& records = rig.capture->mngr.sessions;
+        QVERIFY(records.size() == 1 && !records[0]->duration.isNull());
     }
 
     void slowPeerHoldsTheOtherBack_data()

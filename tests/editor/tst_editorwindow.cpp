@@ -10,19 +10,6 @@
 
 #include <functional>
 
-namespace {
-
-/// Runs scripts/testdb.sh with `args`; true when it succeeded.
-bool testdb(const QStringList& args)
-{
-    QProcess p;
-    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    p.start("/bin/bash", QStringList{sourceDir() + "/scripts/testdb.sh"} + args);
-    return p.waitForFinished(180000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
-} // namespace
-
 class TestEditorWindow : public QObject
 {
     Q_OBJECT
@@ -111,11 +98,8 @@ private slots:
     void tabBeforeCaptureSurvivesStartAndRestart()
     {
         // A server of the test's own: it is restarted under the tab.
-        QTemporaryDir dir;
-        const QString serverDir = dir.path() + "/db";
-        QVERIFY(testdb({"start", serverDir}));
-        const auto stopServer = qScopeGuard([&] { testdb({"stop", serverDir}); });
-        const TestDb own = TestDb::load(serverDir + "/env");
+        OwnTestDb server;
+        const TestDb& own = server.db;
         QVERIFY(own.valid);
 
         fx.reset();
@@ -139,7 +123,7 @@ private slots:
         // not sent again, the rest of the run is not sent at all.
         QSignalSpy done(tab, &SqlWidget::runFinished);
         QVERIFY(startRunning(tab, "INSERT INTO rt SELECT SLEEP(30); INSERT INTO rt VALUES (2)", own, "INSERT INTO rt SELECT%"));
-        QVERIFY(testdb({"restart", serverDir}));
+        QVERIFY(server.restart());
         QVERIFY(done.wait(60000));
         QCOMPARE(done.first().first().value<SqlRunEnd>(), SqlRunEnd::Failed);
         QVERIFY(logRows(tab).last().startsWith("no|INSERT INTO rt SELECT SLEEP(30)|"));

@@ -67,4 +67,11 @@ struct Rig
         return settle();
     }
     quint16 port() { return quint16(profile()->ProfilerPort); }
+    /// Asks for one poll and waits until `count` events are logged: the
+    /// poll's, or the recovery's.
+    void pollAndWait(int count)
+    {
+        proxy->updateStatistics();
+        QTRY_COMPARE_WITH_TIMEOUT(events.size(), count, 60000);
+    }
 };

@@ -206,6 +206,17 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(rig.events.size(), 3, 60000);
         QVERIFY2(rig.events[2].contains(":6/6/4:" + proxy.versionText()), qPrintable(rig.events[2]));
 
+        // the server stops answering during capture: the poll gives up
+        // after the read timeout, the reconnection after the connect
+        // timeout, and the user is asked for another profile
+        rig.events.clear();
+        relay.setPaused(true);
+        proxy.updateStatistics();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.events.size(), 4, 120000);
+        QCOMPARE(rig.events, (QStringList{"down", "Error|no_translate", "stop", "profiles"}));
+        proxy.stopProxy();
+        relay.setPaused(false);
+
         // destroyed while a start waits for the server: returns all the same
         proxy.stopProxy();
         rig.events.clear();

@@ -26,12 +26,6 @@ qlonglong connectionId(const QSqlDatabase& c)
     return q.exec("SELECT CONNECTION_ID()") && q.next() ? q.value(0).toLongLong() : -1;
 }
 
-/// Asks for one poll and waits for what it brings: a poll or the recovery's signals.
-void pollAndWait(Rig& rig, int events)
-{
-    rig.proxy->updateStatistics();
-    QTRY_COMPARE_WITH_TIMEOUT(rig.events.size(), events, 60000);
-}
 } // namespace
 
 class TestStatisticsPoller : public QObject
@@ -69,14 +63,14 @@ private slots:
         QVERIFY(timer && timer->isActive());
         QCOMPARE(timer->interval(), 1000);
         timer->stop(); // from here on only the test polls
-        pollAndWait(rig, 3); // poll 2: only the poller's own statements in between
+        rig.pollAndWait(3); // poll 2: only the poller's own statements in between
         const QList<double> base = lastPoll(stats, 1), baseGraph = lastPoll(stats, 3);
         run("SELECT %1", 10);
         run("UPDATE poll_t SET v = v + 1 WHERE id = 1", 5);
         run("INSERT INTO poll_t VALUES (10%1, 0)", 2);
         run("DELETE FROM poll_t WHERE id >= 100");
         run("DO %1", 3);
-        pollAndWait(rig, 4); // poll 3: all, SELECT, UPDATE, INSERT, DELETE, other
+        rig.pollAndWait(4); // poll 3: all, SELECT, UPDATE, INSERT, DELETE, other
         const QList<double> params = lastPoll(stats, 1), graph = lastPoll(stats, 3);
         QList<double> sent;
         for (int i = 0; i < params.size(); ++i)
@@ -136,7 +130,7 @@ private slots:
         const int dbCount = mngr.modelTopDbDb->countOf(db.database);
         QVERIFY(dbCount >= 1 && mngr.countTopTablesDb >= 1);
         QCOMPARE(mngr.countTopDbDb, mngr.countTopTablesDb);
-        pollAndWait(rig, 3);
+        rig.pollAndWait(3);
         QCOMPARE(mngr.modelTopTablesDb->countOf("poll_t"), 2);
         QCOMPARE(mngr.modelTopDbDb->countOf(db.database), 2 * dbCount);
         QCOMPARE(m->rowCount(), commands); // the second poll replaced the rows
@@ -151,19 +145,19 @@ private slots:
         const qlonglong first = proxy.statisticsConnectionId();
         run(QStringLiteral("KILL %1").arg(first));
         rig.events.clear();
-        pollAndWait(rig, 2); // fails on the dead connection, emits no poll and reconnects
+        rig.pollAndWait(2); // fails on the dead connection, emits no poll and reconnects
         QCOMPARE(rig.events, (QStringList{"down", "up"}));
         QVERIFY(proxy.dbIsOpen() && proxy.isRunning() && proxy.findChild<QTimer*>()->isActive());
         const qlonglong second = proxy.statisticsConnectionId();
         QVERIFY(second != first && second > 0);
-        pollAndWait(rig, 3); // polling goes on, on the new connection
+        rig.pollAndWait(3); // polling goes on, on the new connection
         QVERIFY2(rig.events[2].contains(":6/6/4:"), qPrintable(rig.events.join(',')));
 
         // killed again while the profile names a server that is not there
         run(QStringLiteral("KILL %1").arg(second));
         rig.profile()->Port = freePort();
         rig.events.clear();
-        pollAndWait(rig, 4);
+        rig.pollAndWait(4);
         QCOMPARE(rig.events, (QStringList{"down", "Error|no_translate", "stop", "profiles"}));
         QVERIFY(!proxy.dbIsOpen());
         proxy.stopProxy(); // the window's stop follows
