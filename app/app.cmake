@@ -15,8 +15,9 @@ set_target_properties(appdialogs PROPERTIES AUTOUIC_SEARCH_PATHS "${CMAKE_CURREN
 
 add_executable(quarvel ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
 install(TARGETS quarvel)
+target_compile_definitions(quarvel PRIVATE QUARVEL_DEFAULT_DATA_DIR="${QUARVEL_DATA_INSTALL_DIR}")
 
 # Target names are resolved when the build is generated, so `ui` (configured
 # later, from ui/) can be named here.
-target_link_libraries(quarvel PRIVATE ui appdialogs capture singleinstance settings i18n resources
+target_link_libraries(quarvel PRIVATE buildinfo ui appdialogs capture singleinstance settings i18n resources
                       Qt5::Widgets Qt5::Sql Qt5::Network)
