@@ -1,7 +1,7 @@
 // Start-up of the real program in separate processes: exit codes, the order of
-// the first-run dialogs and the single-instance guard. The program's start-up
-// dialogs are closed through its QUARVEL_TEST_AUTOCLOSE hook, which also
-// reports each one on standard error.
+// the first-run dialogs, the single-instance guard and --version/--help, which
+// answer without it. The program's start-up dialogs are closed through its
+// QUARVEL_TEST_AUTOCLOSE hook, which also reports each one on standard error.
 
 #include "BuildInfo.h"
 
