@@ -21,7 +21,7 @@ die() { echo "package: FAIL: $*" >&2; exit 1; }
 rm -f "$build"/quarvel_*.deb
 (cd "$build" && cpack -G DEB >"$build/cpack.log" 2>&1) || { cat "$build/cpack.log" >&2; die "cpack failed"; }
 debs=("$build"/quarvel_*.deb)
-[ ${#debs[@]} = 1 ] && [ -f "${debs[0]}" ] || die "expected one quarvel_<version>_<arch>.deb in $build"
+{ [ ${#debs[@]} = 1 ] && [ -f "${debs[0]}" ]; } || die "expected one quarvel_<version>_<arch>.deb in $build"
 deb=${debs[0]}
 version=$(dpkg-deb -f "$deb" Version)
 [ "$(basename "$deb")" = "quarvel_${version}_$(dpkg --print-architecture).deb" ] || die "unexpected name $(basename "$deb")"
