@@ -107,6 +107,22 @@ void Settings::load()
     s.endGroup();
 }
 
+QByteArray Settings::windowLayout(const QString& name) const
+{
+    QSettings s(fileName, QSettings::IniFormat);
+    return s.value(QStringLiteral("Window/") + name).toByteArray();
+}
+
+void Settings::saveWindowLayout(const QMap<QString, QByteArray>& values)
+{
+    QSettings s(fileName, QSettings::IniFormat);
+    s.beginGroup(QStringLiteral("Window"));
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        s.setValue(it.key(), it.value());
+    s.endGroup();
+    s.sync();
+}
+
 void Settings::saveGeneral()
 {
     QSettings s(fileName, QSettings::IniFormat);

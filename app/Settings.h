@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QByteArray>
 #include <QList>
+#include <QMap>
 #include <QObject>
 #include <QString>
 
@@ -55,6 +57,13 @@ public:
     void saveGeneral();
     /// Rewrites [Profiles] from `profiles`; leaves [General] alone.
     void saveProfiles();
+
+    /// The main window's layout, kept in a section of its own, [Window]:
+    /// opaque values of the toolkit's saveGeometry()/saveState() by name
+    /// ("Geometry", a splitter's object name). Empty when never saved.
+    QByteArray windowLayout(const QString& name) const;
+    /// Writes `values` into [Window] (other keys of the file are left alone).
+    void saveWindowLayout(const QMap<QString, QByteArray>& values);
 
     QString encodeStr(const QString& text) const;
     QString decodeStr(const QString& text) const;

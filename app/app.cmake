@@ -25,6 +25,7 @@ endif()
 # Target names are resolved when the build is generated, so `ui` (configured
 # later, from ui/) can be named here.
 foreach(_p ${_programs})
-  target_link_libraries(${_p} PRIVATE ui appdialogs capture singleinstance settings i18n resources
+  target_compile_definitions(${_p} PRIVATE QUARVEL_DEFAULT_DATA_DIR="${QUARVEL_DATA_INSTALL_DIR}")
+  target_link_libraries(${_p} PRIVATE buildinfo ui appdialogs capture singleinstance settings i18n resources
                         Qt5::Widgets Qt5::Sql Qt5::Network)
 endforeach()

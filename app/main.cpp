@@ -2,10 +2,15 @@
 // wires the signals no single class owns, runs the event loop and tears
 // everything down in reverse order.
 //
+// `quarvel --version` and `quarvel --help` print and end before anything else
+// (no display, no single-instance guard, no settings).
+//
 // Exit codes: 0 another instance runs, 15 no usable language file,
 // 20 the connection-profile dialog was closed without a profile, otherwise
 // the event loop's result.
 
+#include "BuildInfo.h"
+#include "DataPaths.h"
 #include "MainWindow.h"
 #include "ProfilesDialog.h"
 #include "ProxyServer.h"
@@ -21,10 +26,62 @@
 #include <QDialog>
 #include <QTextCodec>
 
+#include <cstdio>
+#include <cstring>
 #include <memory>
+
+namespace {
+
+const char helpText[] =
+    "Usage: quarvel [QT-OPTIONS]\n"
+    "\n"
+    "Desktop profiler for database servers that speak the MySQL client/server\n"
+    "protocol. Point a client application at the profiler port (default\n"
+    "127.0.0.1:4040) instead of the server: every connection is relayed to the\n"
+    "server of the current connection profile and its statements are shown live.\n"
+    "\n"
+    "Options:\n"
+    "  --help, -h     show this text and exit\n"
+    "  --version      show the program version and exit\n"
+    "Other options are the toolkit's own (for example -platform, -style).\n"
+    "\n"
+    "Only one window runs per user: a second start ends at once.\n"
+    "Connection profiles and options are kept in settings.ini, saved sessions in\n"
+    "savedSessions, both in $XDG_DATA_HOME/data/Tessam/Quarvel (default\n"
+    "~/.local/share/data/Tessam/Quarvel). Languages, theme and highlighter are\n"
+    "read from $QUARVEL_DATA_DIR (default " QUARVEL_DEFAULT_DATA_DIR ").\n"
+    "\n"
+    "Exit codes: 0 when another window already runs, 15 when no language file\n"
+    "can be loaded, 20 when the connection profile dialog is cancelled,\n"
+    "otherwise 0 after the window is closed.\n"
+    "\n"
+    "Without a display, quarvel-capture relays and prints statements instead.\n";
+
+/// Answers --version and --help on standard output; returns the exit code, or
+/// -1 when the window is to start.
+int answerInfoOption(int argc, char* argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--version")) {
+            std::printf("quarvel %s\n", QUARVEL_VERSION);
+            return 0;
+        }
+        if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
+            std::fputs(helpText, stdout);
+            return 0;
+        }
+    }
+    return -1;
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
+    const int answered = answerInfoOption(argc, argv);
+    if (answered >= 0)
+        return answered;
+
     // 1. C strings are UTF-8 (QString::fromUtf8 is Qt 5's default for literals);
     //    keep the locale codec UTF-8 too, as the program's texts assume it.
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));

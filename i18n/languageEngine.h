@@ -24,7 +24,7 @@ public:
 
     /// Compatibility test from the reader's position: true when the
     /// `compatible` text inside the next `version` element equals the
-    /// program's major.minor version ("4.1" for 4.1.1).
+    /// program's major.minor version (QUARVEL_VERSION_COMPAT).
     bool checkVersion(QXmlStreamReader* reader);
     /// Reads the entries of one group (element name -> text) into `table`
     /// until the group's end tag, the end of the document or an XML error.
@@ -53,7 +53,7 @@ public:
 
     /// The literal shown for every key the current language lacks.
     static QString missingText() { return QStringLiteral("no_translate"); }
-    /// The program's version ("4.1.1"), the project version of the build.
+    /// The program's version, the project version of the build.
     static QString programVersion();
 
     /// Base name of the loaded language (from the settings until one is loaded).

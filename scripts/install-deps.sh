@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the program and the tests need.
-# Idempotent; run as root (or through sudo).
+# Idempotent; as a normal user it raises privileges (sudo) only when a
+# package is missing.
 set -euo pipefail
+# shellcheck disable=SC1091
+. "$(dirname "$0")/lib/privilege.sh"
 PKGS=(
   build-essential cmake pkg-config
   clang libclang-rt-dev llvm
@@ -17,13 +20,14 @@ PKGS=(
   haproxy
   fonts-dejavu-core
 )
+# The Debian package and its checks (scripts/package-check.sh).
+PKGS+=(dpkg-dev help2man lintian desktop-file-utils)
 missing=()
 for p in "${PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
-  SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-  export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -qq
-  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  echo "Installing: ${missing[*]}"
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

@@ -11,6 +11,7 @@
 #   sandbox.sh stop    stops the sample application and the sandbox server
 #   sandbox.sh status  exit 0 when the sandbox server runs; prints its state
 #   sandbox.sh env     prints the state (SANDBOX_PORT=..., shell syntax)
+#   sandbox.sh profiler-port  prints the profiler port of the current profile
 #
 # Everything lives in $XDG_DATA_HOME/data/Tessam/Quarvel/sandbox (~/.local/share
 # when XDG_DATA_HOME is unset), beside settings.ini. A server the user runs is
@@ -40,11 +41,13 @@ find_bin() {
 }
 
 # Reads the current profile of settings.ini (QSettings INI) and prints
-# "tcp HOST PORT" or "socket PATH", as the program would connect.
+# "tcp HOST PORT" or "socket PATH", as the program would connect; with the
+# argument "profiler", its profiler port instead.
 current_server() {
-  "$PY" - "$SETTINGS" <<'PY'
+  "$PY" - "$SETTINGS" "${1:-}" <<'PY'
 import sys
 path = sys.argv[1]
+profiler = sys.argv[2] == "profiler"
 def unquote(v):
     v = v.strip()
     if len(v) >= 2 and v[0] == '"' and v[-1] == '"':
@@ -71,11 +74,13 @@ def num(v, default=0):
 count = num(prof.get("CountProfiles"))
 cur = num(prof.get("CurrentProfile"))
 if count == 0 or not 0 <= cur < count:
-    # No profile yet: the program starts with localhost:3306.
-    print("tcp localhost 3306")
+    # No profile yet: the program starts with localhost:3306 and port 4040.
+    print(4040 if profiler else "tcp localhost 3306")
     sys.exit(0)
 get = lambda key: prof.get("Profile%d\\%s" % (cur, key), "")
-if num(get("ConnectionMethod")) == 1:
+if profiler:
+    print(num(get("ProfilerPort")) or 4040)
+elif num(get("ConnectionMethod")) == 1:
     print("socket " + get("Socket"))
 else:
     print("tcp %s %d" % (get("Host") or "localhost", num(get("Port")) or 3306))
@@ -383,8 +388,9 @@ status)
 env)
   [ -f "$STATE" ] && cat "$STATE"
   ;;
+profiler-port) current_server profiler ;;
 *)
-  echo "usage: $0 needed|start|stop|status|env" >&2
+  echo "usage: $0 needed|start|stop|status|env|profiler-port" >&2
   exit 2
   ;;
 esac

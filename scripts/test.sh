@@ -3,14 +3,22 @@
 # the full build with all tests, then a sanitizer build (AddressSanitizer and
 # UndefinedBehaviorSanitizer) of the libraries without widgets and their tests,
 # a ThreadSanitizer build of the same, and a minute of fuzzing the decoder.
+# Runs as the user who typed the command (under sudo: $SUDO_USER); root is
+# asked for (sudo) only to install packages and the built Debian package.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck disable=SC1091
+. scripts/lib/privilege.sh
+rerun_as_invoking_user scripts/test.sh "$@"
 bash scripts/install-deps.sh
 jobs=$(nproc 2>/dev/null || echo 2)
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs"
 (cd build && ctest --output-on-failure -j"$jobs")
+
+# The Debian package: built, checked, installed and run from /usr/bin.
+bash scripts/package-check.sh build
 
 if [ "${QUARVEL_SKIP_SANITIZE:-0}" != 1 ]; then
   cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUARVEL_SANITIZE=ON -DQUARVEL_ONLY_CAPTURE=ON >/dev/null

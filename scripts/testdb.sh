@@ -12,6 +12,9 @@ set -euo pipefail
 cmd=${1:-}; dir=${2:-}
 [ -n "$cmd" ] && [ -n "$dir" ] || { echo "usage: $0 start|stop|restart|env DIR" >&2; exit 2; }
 
+# The server runs as whoever runs the tests; as root it has to be told so.
+server_user=(); [ "$(id -u)" -eq 0 ] && server_user=(--user=root)
+
 find_bin() { for b in "$@"; do command -v "$b" >/dev/null 2>&1 && { command -v "$b"; return; }; [ -x "/usr/sbin/$b" ] && { echo "/usr/sbin/$b"; return; }; done; return 1; }
 
 # shellcheck disable=SC1091
@@ -23,7 +26,7 @@ find_bin() { for b in "$@"; do command -v "$b" >/dev/null 2>&1 && { command -v "
 launch_server() {
   local port=$1 sock=$2; shift 2
   "$mysqld" --no-defaults --datadir="$dir/data" --socket="$sock" --port="$port" \
-      --bind-address=127.0.0.1 --user=root --pid-file="$dir/mysqld.pid" \
+      --bind-address=127.0.0.1 "${server_user[@]}" --pid-file="$dir/mysqld.pid" \
       --log-error="$dir/error.log" --skip-name-resolve --innodb-buffer-pool-size=64M \
       --max-connections=500 --max-allowed-packet=64M --local-infile=1 >/dev/null 2>&1 &
   pid=$!
@@ -59,7 +62,7 @@ start)
   client=$(find_bin mariadb mysql)
   installed=0
   for attempt in 1 2 3; do
-    if "$installdb" --no-defaults --datadir="$dir/data" --user=root --auth-root-authentication-method=normal \
+    if "$installdb" --no-defaults --datadir="$dir/data" "${server_user[@]}" --auth-root-authentication-method=normal \
         --skip-test-db >"$dir/install.log" 2>&1; then installed=1; break; fi
     rm -rf "$dir/data"; mkdir -p "$dir/data"; sleep 1
   done

@@ -22,19 +22,15 @@ bool isBlank(QChar c)
 
 } // namespace
 
-HighlightEngine::HighlightEngine(const QString& scriptPath, QObject* parent)
+HighlightEngine::HighlightEngine(const QString& program, QObject* parent)
     : QObject(parent)
     , engine(new QScriptEngine(this))
     , cache(4 * 1024 * 1024)
     , pieceCache(4 * 1024 * 1024)
 {
-    QFile file(scriptPath);
-    QString program;
-    if (file.open(QIODevice::ReadOnly))
-        program = QString::fromUtf8(file.readAll());
     if (program.isEmpty())
         return;
-    engine->evaluate(program, scriptPath, 1);
+    engine->evaluate(program, QStringLiteral("highlight.js"), 1);
     if (engine->hasUncaughtException()) {
         engine->clearExceptions();
         return;
@@ -51,16 +47,39 @@ HighlightEngine::HighlightEngine(const QString& scriptPath, QObject* parent)
 
 HighlightEngine::~HighlightEngine() = default;
 
-QString HighlightEngine::defaultScriptPath()
+QString HighlightEngine::bundlePath()
 {
-    return quarvelDataDir() + QStringLiteral("/highlight/highlight.pack.js");
+    return QStringLiteral(QUARVEL_HIGHLIGHT_BUNDLE);
+}
+
+QString HighlightEngine::cutBundle(const QString& bundle)
+{
+    const QLatin1String coreEnd("\n}));"), sqlBegin("hljs.registerLanguage('sql'"), sqlEnd("\n});");
+    const int core = bundle.indexOf(coreEnd);
+    const int sql = bundle.indexOf(sqlBegin);
+    const int sqlStop = sql < 0 ? -1 : bundle.indexOf(sqlEnd, sql);
+    if (core < 0 || sqlStop < 0)
+        return QString();
+    return bundle.left(core + coreEnd.size()) + QStringLiteral(";\n\n")
+           + bundle.mid(sql, sqlStop + sqlEnd.size() - sql) + QLatin1Char('\n');
+}
+
+QString HighlightEngine::defaultScript()
+{
+    const auto read = [](const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    };
+    const QString shims = read(quarvelDataDir() + QStringLiteral("/highlight/shims.js"));
+    const QString cut = cutBundle(read(bundlePath()));
+    return shims.isEmpty() || cut.isEmpty() ? QString() : shims + QLatin1Char('\n') + cut;
 }
 
 HighlightEngine* HighlightEngine::shared()
 {
     static QPointer<HighlightEngine> instance;
     if (!instance)
-        instance = new HighlightEngine(defaultScriptPath(), QCoreApplication::instance());
+        instance = new HighlightEngine(defaultScript(), QCoreApplication::instance());
     return instance;
 }
 

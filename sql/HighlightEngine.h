@@ -16,17 +16,27 @@ class HighlightEngine : public QObject
 {
     Q_OBJECT
 public:
-    /// Loads the pack at `scriptPath`. A missing or broken pack leaves the
-    /// engine unloaded: every call then falls back to plain text.
-    explicit HighlightEngine(const QString& scriptPath, QObject* parent = nullptr);
+    /// Evaluates `program` (defaultScript()). An empty or broken program
+    /// leaves the engine unloaded: every call then falls back to plain text.
+    explicit HighlightEngine(const QString& program, QObject* parent = nullptr);
     ~HighlightEngine() override;
 
-    /// The engine every editor shares, loaded from
-    /// quarvelDataDir() + "/highlight/highlight.pack.js" on first use and owned
-    /// by the application object.
+    /// The engine every editor shares, loaded from defaultScript() on first
+    /// use and owned by the application object.
     static HighlightEngine* shared();
-    /// Path of the pack `shared()` loads.
-    static QString defaultScriptPath();
+    /// The program `shared()` evaluates: the shims of the data folder
+    /// (quarvelDataDir() + "/highlight/shims.js"), then the highlight.js core
+    /// and its SQL language cut out of the system's browser bundle
+    /// (bundlePath()). Empty when either is missing or the bundle is not
+    /// laid out as expected.
+    static QString defaultScript();
+    /// The system's highlight.js browser bundle.
+    static QString bundlePath();
+    /// The core (a factory ending with "}));") and the SQL language (its
+    /// hljs.registerLanguage('sql', ...) block up to a line "});") of a
+    /// highlight.js browser bundle; empty when either is not found. The whole
+    /// bundle does not parse in the script engine. [thread-safe]
+    static QString cutBundle(const QString& bundle);
 
     bool isLoaded() const { return loaded; }
     QScriptEngine* scriptEngine() const { return engine; }

@@ -26,6 +26,8 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QRegularExpression>
+#include <QSplitter>
 #include <QCloseEvent>
 #include <QDesktopWidget>
 #include <QLocale>
@@ -91,6 +93,7 @@ MainWindow::MainWindow(languageEngine* le, StyleEngine* se, Settings* settings, 
                                  : QApplication::desktop()->availableGeometry(this);
     resize(qMin(width(), avail.width()), qMin(height(), avail.height()));
     move(avail.center() - rect().center());
+    restoreLayout();
 
     connect(&graphTimer, &QTimer::timeout, this, &MainWindow::updateProfilerGraphs);
     graphTimer.start(1000);
@@ -587,8 +590,22 @@ void MainWindow::changeLanguage()
     sessionList->changeLanguage();
 }
 
+void MainWindow::restoreLayout()
+{
+    // The splitters of the fixed pages (splitterFlow, splitterStat, ...); those
+    // of run-time tabs are all called "splitter" and keep their own sizes.
+    layoutSplitters = findChildren<QSplitter*>(QRegularExpression(QStringLiteral("^splitter[A-Z]")));
+    restoreGeometry(_settings->windowLayout(QStringLiteral("Geometry")));
+    for (QSplitter* splitter : qAsConst(layoutSplitters))
+        splitter->restoreState(_settings->windowLayout(splitter->objectName()));
+}
+
 void MainWindow::closeEvent(QCloseEvent* event)
 {
     _settings->saveGeneral();
+    QMap<QString, QByteArray> layout{{QStringLiteral("Geometry"), saveGeometry()}};
+    for (QSplitter* splitter : qAsConst(layoutSplitters))
+        layout.insert(splitter->objectName(), splitter->saveState());
+    _settings->saveWindowLayout(layout);
     event->accept();
 }

@@ -26,6 +26,7 @@ class SortFilterProxyModel;
 class ProxyServer;
 class QClipboard;
 class QCloseEvent;
+class QSplitter;
 class Settings;
 class StatisticsPage;
 class StyleEngine;
@@ -53,7 +54,7 @@ public:
     static MainWindow* _singleton;
     /// The session archive's connection.
     static QSqlDatabase _db;
-    /// Application version: the project version of the build ("4.1.1").
+    /// Application version: the project version of the build (CMakeLists.txt).
     static QString _version;
     /// Word size reported by the update check.
     static const int _bits = 32;
@@ -206,8 +207,12 @@ private:
     void followArchiveIds();
     /// The update check's network manager and the About button.
     void setupUpdateCheck();
+    /// Size, position and splitters as the last close left them (settings.ini, [Window]).
+    void restoreLayout();
 
     Ui::MainWindow* ui;
+    /// The splitters of the fixed pages, whose positions are kept between runs.
+    QList<QSplitter*> layoutSplitters;
     bool capturing = false;
     PlotterMoved* serverPlotter = nullptr;
     PlotterMoved* flowPlotter = nullptr;

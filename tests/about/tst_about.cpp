@@ -70,7 +70,7 @@ static QByteArray reply(const char* version, const char* need, const char* link)
 
 static const char* const download = "https://downloads.example/q";
 static const QByteArray newer = reply("4.2.0", "yes", download);
-static const QByteArray current = reply("4.1.1", "no", download);
+static const QByteArray current = reply(QUARVEL_VERSION, "no", download);
 
 class TestAbout : public QObject
 {

@@ -3,7 +3,8 @@
 // dialog's aftermath with the real proxy, a server that never answers (the
 // window goes on while start, stop and the profile dialog wait for it), and
 // the general settings dialog
-// (options on OK / Cancel, the window's language switched at once, saved on close).
+// (options on OK / Cancel, the window's language switched at once, saved on close),
+// and the window's size, position and splitters kept from one run to the next.
 
 #include "AppFixture.h"
 #include "PlotterMoved.h"
@@ -228,6 +229,51 @@ private slots:
         // Closing the window writes the options held in memory: Cancel left them as they were.
         QVERIFY(win()->close());
         QCOMPARE(inFile(), options);
+    }
+
+    void layoutKeptBetweenRuns()
+    {
+        app->settings->saveGeneral();
+        app->settings->saveProfiles();
+        win()->show();
+        QVERIFY(QTest::qWaitForWindowExposed(win()));
+        // (The window is larger than the test screen, so the toolkit moves it
+        // back onto the screen as it likes: only its size is compared.)
+        const QSize chosen = win()->size();
+        win()->resize(chosen + QSize(40, 50));
+        const QSize size = win()->size();   // as the window allows it
+        QVERIFY(size.width() > chosen.width() && size.height() > chosen.height());
+        QHash<QString, QList<int>> sizes;   // splitter -> sizes changed from what the window chose
+        for (auto* splitter : win()->findChildren<QSplitter*>(QRegularExpression("^splitter[A-Z]"))) {
+            QList<int> s = splitter->sizes();
+            s[0] += s[1] / 2;
+            s[1] -= s[1] / 2;
+            splitter->setSizes(s);
+            sizes.insert(splitter->objectName(), splitter->sizes());
+        }
+        QCOMPARE(sizes.keys().size(), 3);
+        const QStringList keysBefore = QSettings(App::iniPath(), QSettings::IniFormat).allKeys();
+        QVERIFY(win()->close());
+
+        // The new keys are in [Window] alone; the others are as they were.
+        QSettings ini(App::iniPath(), QSettings::IniFormat);
+        ini.beginGroup("Window");
+        QStringList windowKeys = ini.childKeys();
+        windowKeys.sort();
+        QCOMPARE(windowKeys, (QStringList{"Geometry", "splitterFlow", "splitterStat", "splitterTop"}));
+        ini.endGroup();
+        QStringList keysAfter = ini.allKeys().filter(QRegularExpression("^(?!Window/)"));
+        QCOMPARE(keysAfter, keysBefore);
+
+        // The next run's window comes back as it was left.
+        app->win.reset();
+        app->win = std::make_unique<MainWindow>(app->lang.get(), app->style.get(), app->settings.get(),
+                                                app->mngr.get(), qApp->clipboard());
+        win()->show();
+        QVERIFY(QTest::qWaitForWindowExposed(win()));
+        QCOMPARE(win()->size(), size);
+        for (auto it = sizes.cbegin(); it != sizes.cend(); ++it)
+            QCOMPARE(win()->findChild<QSplitter*>(it.key())->sizes(), it.value());
     }
 };
 

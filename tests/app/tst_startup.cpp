@@ -1,7 +1,10 @@
 // Start-up of the real program in separate processes: exit codes, the order of
-// the first-run dialogs and the single-instance guard. The program is built
-// for this test with a hook (AutoCloseHook.cpp) that closes its start-up
-// dialogs as QUARVEL_TEST_AUTOCLOSE says and reports each on standard error.
+// the first-run dialogs, the single-instance guard and --version/--help, which
+// answer without it. The program is built for this test with a hook
+// (AutoCloseHook.cpp) that closes its start-up dialogs as QUARVEL_TEST_AUTOCLOSE
+// says and reports each on standard error.
+
+#include "BuildInfo.h"
 
 #include <QtTest>
 
@@ -29,15 +32,18 @@ class TestStartup : public QObject
         s.setValue("AutoStart", false);
         s.setValue("CheckUpdate", false);
     }
-    /// Runs the program to its end; returns its exit code and its standard error in `err`.
-    static int run(const QProcessEnvironment& e, QString* err)
+    /// Runs the program to its end; returns its exit code, its standard error in
+    /// `err` and its standard output in `out`.
+    static int run(const QProcessEnvironment& e, QString* err, const QStringList& args = {}, QString* out = nullptr)
     {
         QProcess p;
         p.setProcessEnvironment(e);
-        p.start(QUARVEL_PROGRAM, QStringList());
+        p.start(QUARVEL_PROGRAM, args);
         if (!p.waitForFinished(120000))
             return -1;   // still running: killed with `p`
         *err = QString::fromLocal8Bit(p.readAllStandardError());
+        if (out)
+            *out = QString::fromLocal8Bit(p.readAllStandardOutput());
         return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     }
 
@@ -101,6 +107,21 @@ private slots:
         QCOMPARE(run(env(otherHome.path(), QString()), &err), 0);
         QVERIFY(!QDir(otherHome.path() + "/data").exists());
         QCOMPARE(first.state(), QProcess::Running);
+
+        // --version and --help answer while the guard is taken and without a
+        // display (the toolkit would abort on the missing X server).
+        QProcessEnvironment noDisplay = env(otherHome.path(), QString());
+        noDisplay.insert("QT_QPA_PLATFORM", "xcb");
+        noDisplay.remove("DISPLAY");
+        const QList<QPair<QString, QString>> answers{{"--version", "quarvel " QUARVEL_VERSION "\n"},
+                                                     {"--help", "Usage: quarvel [QT-OPTIONS]\n"}};
+        for (const auto& [option, start] : answers) {
+            QString out;
+            QCOMPARE(run(noDisplay, &err, {option}, &out), 0);
+            QVERIFY2(out.startsWith(start), qPrintable(option + ": " + out + err));
+        }
+        QVERIFY(!QDir(otherHome.path() + "/data").exists());
+
         first.terminate();
         if (!first.waitForFinished(30000))
             first.kill();

@@ -1,6 +1,7 @@
 // The language and theme engines against files written into a private data
 // folder, and the shipped language and theme files against the texts and
 // colours the program looks up.
+#include "BuildInfo.h"
 #include "I18nTest.h"
 #include "LanguageKeys.h"
 #include "Settings.h"
@@ -13,7 +14,8 @@
 #include <QtTest>
 
 namespace {
-const QByteArray version = "<version><language>Lang</language><compatible>4.1</compatible></version>";
+const QByteArray compat = QUARVEL_VERSION_COMPAT;   // the program's major.minor version
+const QByteArray version = "<version><language>Lang</language><compatible>" + compat + "</compatible></version>";
 
 /// A language file with `body` for its groups.
 QByteArray lng(const QByteArray& body, const QByteArray& versionElement = version)
@@ -44,14 +46,14 @@ private slots:
 
     void scanListsCompatibleFilesSorted()
     {
-        write("german.lng", lng("", "<version><language>Deutsch</language><compatible>4.1</compatible></version>"));
-        write("English.lng", lng("", "<version><compatible> 4.1\n</compatible></version>"));
-        for (const char* v : {"4.0", "4.1.1", "4.10", ""})
-            write(QStringLiteral("v%1.lng").arg(v), lng("", "<version><compatible>" + QByteArray(v) + "</compatible></version>"));
+        write("german.lng", lng("", "<version><language>Deutsch</language><compatible>" + compat + "</compatible></version>"));
+        write("English.lng", lng("", "<version><compatible> " + compat + "\n</compatible></version>"));
+        for (const QByteArray& v : {QByteArray("0.0"), compat + ".1", compat + "0", QByteArray()})
+            write(QStringLiteral("v%1.lng").arg(QString::fromLatin1(v)), lng("", "<version><compatible>" + v + "</compatible></version>"));
         write("noversion.lng", lng("<toolbar><a>b</a></toolbar>", ""));
         static const char junk[] = "\x00\x01\x02 not xml";
         write("binary.lng", QByteArray(junk, sizeof junk - 1));
-        write("Late.lng", lng("", "<version><compatible>4.1</compatible><language>Late</language></version>"));
+        write("Late.lng", lng("", "<version><compatible>" + compat + "</compatible><language>Late</language></version>"));
         Settings s;
         languageEngine le(&s);
         QStringList listed;

@@ -45,7 +45,7 @@ class TestHighlight : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase() { QVERIFY2(HighlightEngine::shared()->isLoaded(), qPrintable(HighlightEngine::defaultScriptPath())); }
+    void initTestCase() { QVERIFY2(HighlightEngine::shared()->isLoaded(), qPrintable(HighlightEngine::bundlePath())); }
 
     void textSurvivesHighlighting_data()
     {
