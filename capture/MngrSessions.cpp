@@ -195,14 +195,34 @@ void MngrSessions::slotQueries(ulong id, uint indexQuery, uint count)
         return;
     const SessionData* data = sessions.at(index);
     modelTopQueries->beginBatch();
+    modelTopTables->beginBatch();
     for (int i = int(indexQuery); i < data->queries.size(); ++i) {
         const Query* q = data->queries.at(i);
         addTopQuery(q->text, q->dbName, data->userName);
         ++groupCounters[0];
         ++groupCounters[queryGroup(q->text)];
+        countPattern(*q, *data);
     }
+    modelTopTables->endBatch();
     modelTopQueries->endBatch();
     emit newQueriesSession(uint(index), indexQuery, count);
+}
+
+void MngrSessions::countPattern(const Query& q, const SessionData& session)
+{
+    PatternSample s;
+    s.text = q.text;
+    s.durationMs = q.durationMs;
+    s.rows = q.rows;
+    s.kbReceived = q.responseKb;
+    s.error = q.isError;
+    s.finishedAt = q.finishedAt;
+    s.session = session.id;
+    s.db = q.dbName;
+    for (const QString& table : statementPatterns.add(s)) {
+        modelTopTables->add(table);
+        ++countTopTables;
+    }
 }
 
 void MngrSessions::slotDbName(ulong id, QString dbName, QString selectedDb)
