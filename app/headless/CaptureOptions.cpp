@@ -156,6 +156,29 @@ bool CaptureOptions::parse(const QStringList& args, QString* error)
                 v = args.at(++i);
             }
             archive = v;
+        } else if (name == QLatin1String("--digest")) {
+            // The number is optional, as the archive's file is.
+            QString v = inlineValue ? value : QString();
+            if (!inlineValue && i + 1 < args.size() && !args.at(i + 1).startsWith(QLatin1Char('-')))
+                v = args.at(++i);
+            bool ok = true;
+            const int n = v.isEmpty() ? 20 : v.toInt(&ok);
+            if (!ok || n < 1) {
+                *error = QStringLiteral("option --digest: bad number of patterns \"%1\", expected a positive number").arg(v);
+                return false;
+            }
+            digest = n;
+        } else if (name == QLatin1String("--digest-format")) {
+            QString v;
+            if (!takeValue(&v))
+                return false;
+            if (v != QLatin1String("text") && v != QLatin1String("tsv")) {
+                *error = QStringLiteral("option --digest-format: bad format \"%1\", expected text or tsv").arg(v);
+                return false;
+            }
+            digestTsv = v == QLatin1String("tsv");
+            if (!digest)
+                digest = 20;
         } else if (name == QLatin1String("--socket")) {
             QString v;
             if (!takeValue(&v))
@@ -225,6 +248,14 @@ QString CaptureOptions::helpText()
         "                        (default: the desktop program's archive, savedSessions\n"
         "                        beside settings.ini); the window's archive tab opens it\n"
         "  --quiet, -q           print no line per statement or session\n"
+        "  --digest [N]          at the end, print the N statement patterns (default 20)\n"
+        "                        that took the most time: statements that differ only\n"
+        "                        in their values (numbers, strings, IN lists) share a\n"
+        "                        pattern; with count, total, mean, p50, p95, p99 and\n"
+        "                        maximum time, rows, KiB, errors, first and last seen\n"
+        "                        and the slowest statement\n"
+        "  --digest-format F     text (default, blocks for a terminal) or tsv (a header\n"
+        "                        line, then one tab-separated line per pattern)\n"
         "  --help, -h            show this text\n"
         "  --version             show the program version\n"
         "\n"
