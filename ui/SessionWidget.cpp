@@ -5,6 +5,7 @@
 #include "ExportDialog.h"
 #include "FilterDialog.h"
 #include "MngrSessions.h"
+#include "PatternTable.h"
 #include "SessionData.h"
 #include "SortFilterProxyModel.h"
 #include "StyleEngine.h"
@@ -17,11 +18,13 @@
 #include "WidgetEnv.h"
 #include "languageEngine.h"
 
+#include <QDialog>
 #include <QHeaderView>
 #include <QIcon>
 #include <QLocale>
 #include <QMessageBox>
 #include <QStandardItemModel>
+#include <QVBoxLayout>
 
 namespace {
 
@@ -376,6 +379,7 @@ void SessionWidget::changeLanguage()
 
     ui->btnExport->setText(text(QStringLiteral("export_btn")));
     ui->btnTwin->setText(text(QStringLiteral("twin_btn")));
+    ui->btnPatterns->setText(text(QStringLiteral("patterns_btn")));
     ui->label->setText(text(QStringLiteral("code_query_str")));
     ui->btnCopy->setToolTip(text(QStringLiteral("copy_btn")));
     ui->btnToSql->setText(text(QStringLiteral("to_sql_editor_btn")));
@@ -492,6 +496,7 @@ void SessionWidget::enableActions()
 {
     ui->btnExport->setEnabled(true);
     ui->btnTwin->setEnabled(true);
+    ui->btnPatterns->setEnabled(true);
     ui->btnFilter->setEnabled(true);
 }
 
@@ -582,6 +587,42 @@ void SessionWidget::openTwin()
     else
         QMessageBox::information(this, text(QStringLiteral("twin_btn")), text(QStringLiteral("not_found")),
                                  QMessageBox::Ok);
+    setFocus();
+}
+
+void SessionWidget::on_btnPatterns_clicked()
+{
+    if (!sessionData)
+        return;
+    StatementPatterns counted;
+    for (const Query* q : qAsConst(sessionData->queries)) {
+        PatternSample s;
+        s.text = q->text;
+        s.durationMs = q->durationMs;
+        s.rows = q->rows;
+        s.kbReceived = q->responseKb;
+        s.error = q->isError;
+        s.finishedAt = q->finishedAt;
+        s.session = sessionData->id;
+        s.db = q->dbName;
+        counted.add(s);
+    }
+    QDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("patternsDialog"));
+    dialog.setWindowTitle(text(QStringLiteral("patterns_title")).arg(QueryLog::paddedId(sessionData->id)));
+    auto* list = new PatternTable(PatternTable::Patterns, CodeEditor::_css, &dialog);
+    list->view()->setObjectName(QStringLiteral("tablePatterns"));
+    list->setShownForm([](const QString& t) { return TextHelpers::toHighlightText(t); });
+    list->changeLanguage(lang);
+    list->setStats(&counted.patterns);
+    connect(list, &PatternTable::statementRequested, &dialog, [&](const QString& statement, const QString& db) {
+        dialog.accept();
+        emit sqlTabRequested(statement, 0, db);
+    });
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(list);
+    dialog.resize(qMax(width(), 900), 400);
+    dialog.exec();
     setFocus();
 }
 
