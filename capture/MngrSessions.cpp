@@ -210,16 +210,7 @@ void MngrSessions::slotQueries(ulong id, uint indexQuery, uint count)
 
 void MngrSessions::countPattern(const Query& q, const SessionData& session)
 {
-    PatternSample s;
-    s.text = q.text;
-    s.durationMs = q.durationMs;
-    s.rows = q.rows;
-    s.kbReceived = q.responseKb;
-    s.error = q.isError;
-    s.finishedAt = q.finishedAt;
-    s.session = session.id;
-    s.db = q.dbName;
-    for (const QString& table : statementPatterns.add(s)) {
+    for (const QString& table : statementPatterns.add(patternSample(q, session.id))) {
         modelTopTables->add(table);
         ++countTopTables;
     }

@@ -1,6 +1,7 @@
 #include "PatternStats.h"
 
 #include "Fingerprint.h"
+#include "SessionData.h"
 
 #include <algorithm>
 #include <cmath>
@@ -90,6 +91,20 @@ double LogHistogram::percentile(double p) const
         }
     }
     return highest;
+}
+
+PatternSample patternSample(const Query& q, quint64 session)
+{
+    PatternSample s;
+    s.text = q.text;
+    s.durationMs = q.durationMs;
+    s.rows = q.rows;
+    s.kbReceived = q.responseKb;
+    s.error = q.isError;
+    s.finishedAt = q.finishedAt;
+    s.session = session;
+    s.db = q.dbName;
+    return s;
 }
 
 // ---- PatternStats::Entry

@@ -49,6 +49,11 @@ struct PatternSample
     QString db;                ///< the database in use
 };
 
+struct Query;
+
+/// A captured statement of session `session` as the statistics take it.
+PatternSample patternSample(const Query& q, quint64 session);
+
 /// Figures per key (a statement pattern, or a table name), accumulated as
 /// the statements arrive: count, time, percentiles, rows, KiB, errors, first
 /// and last seen, and the slowest statement. At most `maxKeys` keys are kept;

@@ -68,7 +68,9 @@ PatternTable::PatternTable(Kind k, const QString& css, QWidget* parent)
         table->setItemDelegateForColumn(PatternModel::ColKey, new TableQueryDelegate(css, this));
     QHeaderView* header = table->horizontalHeader();
     header->setSectionResizeMode(QHeaderView::ResizeToContents);
-    header->setSectionResizeMode(PatternModel::ColKey, QHeaderView::Stretch);
+    // the pattern gets room of its own; the figures are as wide as they need
+    header->setSectionResizeMode(PatternModel::ColKey, QHeaderView::Interactive);
+    header->resizeSection(PatternModel::ColKey, fontMetrics().averageCharWidth() * 48);
     header->setResizeContentsPrecision(50);
     header->setHighlightSections(false);
 

@@ -595,18 +595,8 @@ void SessionWidget::on_btnPatterns_clicked()
     if (!sessionData)
         return;
     StatementPatterns counted;
-    for (const Query* q : qAsConst(sessionData->queries)) {
-        PatternSample s;
-        s.text = q->text;
-        s.durationMs = q->durationMs;
-        s.rows = q->rows;
-        s.kbReceived = q->responseKb;
-        s.error = q->isError;
-        s.finishedAt = q->finishedAt;
-        s.session = sessionData->id;
-        s.db = q->dbName;
-        counted.add(s);
-    }
+    for (const Query* q : qAsConst(sessionData->queries))
+        counted.add(patternSample(*q, sessionData->id));
     QDialog dialog(this);
     dialog.setObjectName(QStringLiteral("patternsDialog"));
     dialog.setWindowTitle(text(QStringLiteral("patterns_title")).arg(QueryLog::paddedId(sessionData->id)));
