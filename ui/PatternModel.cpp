@@ -78,17 +78,24 @@ void PatternModel::refresh()
         rankOf[size_t(order[k])] = int(k) + 1;
     // the "other" row stays last: it appears only once every slot is in use
     std::vector<Row> added(size_t(want - had));
+    int runStart = -1;   // rows that changed are announced in runs
     for (int r = 0; r < want; ++r) {
         const bool other = hasOther && r == want - 1;
         const int slot = other ? -1 : r;
         const quint64 changed = other ? stats->other().changedAt : stats->at(slot).changedAt;
         Row& row = r < had ? rows[size_t(r)] : added[size_t(r - had)];
+        const int rank = other ? 0 : rankOf[size_t(r)];
+        const bool differs = r < had && (changed > seenStamp || row.rank != rank);
         if (r >= had || changed > seenStamp)
             copyEntry(row, slot, other);
-        row.rank = other ? 0 : rankOf[size_t(r)];
+        row.rank = rank;
+        if (differs && runStart < 0)
+            runStart = r;
+        if (runStart >= 0 && (!differs || r == had - 1)) {
+            emit dataChanged(index(runStart, 0), index(differs ? r : r - 1, ColumnCount - 1));
+            runStart = -1;
+        }
     }
-    if (had > 0)
-        emit dataChanged(index(0, 0), index(had - 1, ColumnCount - 1));
     if (want > had) {
         beginInsertRows(QModelIndex(), had, want - 1);
         rows.reserve(size_t(want));
