@@ -79,6 +79,14 @@ bool CaptureOptions::parse(const QStringList& args, QString* error)
             *out = args[++i];
             return true;
         };
+        // An optional value: given inline, or the next argument unless that is an option.
+        const auto optionalValue = [&]() {
+            if (inlineValue)
+                return value;
+            if (i + 1 < args.size() && !args.at(i + 1).startsWith(QLatin1Char('-')))
+                return args.at(++i);
+            return QString();
+        };
         const auto noValue = [&]() {
             if (inlineValue) {
                 *error = QStringLiteral("option %1 takes no value").arg(name);
@@ -145,22 +153,13 @@ bool CaptureOptions::parse(const QStringList& args, QString* error)
             password = v;
         } else if (name == QLatin1String("--archive")) {
             // The file is optional: a following option is not taken for it.
-            QString v;
-            if (inlineValue) {
-                if (value.isEmpty()) {
-                    *error = QStringLiteral("option --archive= needs a file name");
-                    return false;
-                }
-                v = value;
-            } else if (i + 1 < args.size() && !args.at(i + 1).startsWith(QLatin1Char('-'))) {
-                v = args.at(++i);
+            if (inlineValue && value.isEmpty()) {
+                *error = QStringLiteral("option --archive= needs a file name");
+                return false;
             }
-            archive = v;
+            archive = optionalValue();
         } else if (name == QLatin1String("--digest")) {
-            // The number is optional, as the archive's file is.
-            QString v = inlineValue ? value : QString();
-            if (!inlineValue && i + 1 < args.size() && !args.at(i + 1).startsWith(QLatin1Char('-')))
-                v = args.at(++i);
+            const QString v = optionalValue();
             bool ok = true;
             const int n = v.isEmpty() ? 20 : v.toInt(&ok);
             if (!ok || n < 1) {
