@@ -4,7 +4,9 @@ add_library(headless STATIC
     ${CMAKE_CURRENT_SOURCE_DIR}/headless/CaptureOptions.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/headless/CaptureOptions.h
     ${CMAKE_CURRENT_SOURCE_DIR}/headless/CaptureReport.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/headless/CaptureReport.h)
+    ${CMAKE_CURRENT_SOURCE_DIR}/headless/CaptureReport.h
+    ${CMAKE_CURRENT_SOURCE_DIR}/headless/PatternDigest.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/headless/PatternDigest.h)
 target_include_directories(headless PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/headless)
 target_link_libraries(headless PUBLIC capture settings Qt5::Core)
 

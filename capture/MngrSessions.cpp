@@ -204,14 +204,25 @@ void MngrSessions::slotQueries(ulong id, uint indexQuery, uint count)
         return;
     const SessionData* data = sessions.at(index);
     modelTopQueries->beginBatch();
+    modelTopTables->beginBatch();
     for (int i = int(indexQuery); i < data->queries.size(); ++i) {
         const Query* q = data->queries.at(i);
         addTopQuery(q->text, q->dbName, data->userName);
         ++groupCounters[0];
         ++groupCounters[queryGroup(q->text)];
+        countPattern(*q, *data);
     }
+    modelTopTables->endBatch();
     modelTopQueries->endBatch();
     emit newQueriesSession(uint(index), indexQuery, count);
+}
+
+void MngrSessions::countPattern(const Query& q, const SessionData& session)
+{
+    for (const QString& table : statementPatterns.add(patternSample(q, session.id))) {
+        modelTopTables->add(table);
+        ++countTopTables;
+    }
 }
 
 void MngrSessions::slotDbName(ulong id, QString dbName, QString selectedDb)

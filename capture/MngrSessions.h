@@ -8,6 +8,7 @@
 
 #include <functional>
 
+#include "PatternStats.h"
 #include "SessionData.h"
 #include "TopListModel.h"
 
@@ -65,6 +66,10 @@ public:
     int countTopTablesDb = 0;
     int countTopDbDb = 0;
 
+    /// Every captured statement counted by its pattern and by the tables it
+    /// names, as the batches arrive (the live top tables count those names too).
+    StatementPatterns statementPatterns;
+
     /// Statements by kind since last collected: all, SELECT, UPDATE, INSERT, DELETE, other.
     QList<int> groupCounters;
 
@@ -118,6 +123,7 @@ signals:
     void setDbName(ulong id, QString name);
 
 private:
+    void countPattern(const Query& q, const SessionData& session);
     void addTopQueryTo(TopListModel* model, const QString& text, const QString& db, const QString& user);
     void connectSession(Session* session);
     void retireSession(Session* session);

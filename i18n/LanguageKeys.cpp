@@ -41,7 +41,15 @@ const QList<LanguageGroupKeys>& languageKeys()
         QStringLiteral("stopped_str"), QStringLiteral("table_col"),
         QStringLiteral("tables_db_group"), QStringLiteral("time_col"),
         QStringLiteral("top_db_group"), QStringLiteral("top_prof_group"),
-        QStringLiteral("upload_graph_str"), QStringLiteral("user_col")}},
+        QStringLiteral("upload_graph_str"), QStringLiteral("user_col"),
+        // statement patterns and tables of the profiler top lists
+        QStringLiteral("patterns_prof_group"), QStringLiteral("tables_prof_group"),
+        QStringLiteral("pattern_col"), QStringLiteral("total_ms_col"), QStringLiteral("mean_ms_col"),
+        QStringLiteral("p50_col"), QStringLiteral("p95_col"), QStringLiteral("p99_col"),
+        QStringLiteral("max_ms_col"), QStringLiteral("rows_total_col"), QStringLiteral("rows_mean_col"),
+        QStringLiteral("received_kb_col"), QStringLiteral("errors_col"), QStringLiteral("first_seen_col"),
+        QStringLiteral("last_seen_col"), QStringLiteral("slowest_session_col"),
+        QStringLiteral("other_patterns_str"), QStringLiteral("patterns_export_btn")}},
     {QStringLiteral("sessions_view"), {
         QStringLiteral("clear_all_btn"), QStringLiteral("compare_btn"),
         QStringLiteral("datetime_col"), QStringLiteral("db_col"), QStringLiteral("elapsed_col"),
@@ -81,7 +89,8 @@ const QList<LanguageGroupKeys>& languageKeys()
         QStringLiteral("rows_str"), QStringLiteral("sent_col"), QStringLiteral("sent_str"),
         QStringLiteral("sql_col"), QStringLiteral("time_ms_col"), QStringLiteral("time_per_col"),
         QStringLiteral("title_str"), QStringLiteral("to_sql_editor_btn"),
-        QStringLiteral("twin_btn")}},
+        QStringLiteral("twin_btn"),
+        QStringLiteral("patterns_btn"), QStringLiteral("patterns_title")}},
     {QStringLiteral("update_view"), {
         QStringLiteral("no_btn"), QStringLiteral("no_get_info_str"),
         QStringLiteral("no_updates_str"), QStringLiteral("update_confirm1_str"),

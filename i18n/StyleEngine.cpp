@@ -125,6 +125,7 @@ const QList<StyleEngine::Colour>& StyleEngine::knownColours()
         {QStringLiteral("sqls_tab"), QStringLiteral("profile_upper_txt_clr"), QStringLiteral("#800000")},
         {QStringLiteral("sqls_tab"), QStringLiteral("explain_warning_clr"), QStringLiteral("#fde9d9")},
         {QStringLiteral("general"), QStringLiteral("table_bar_clr"), QStringLiteral("#58b3e3")},
+        {QStringLiteral("general"), QStringLiteral("pattern_other_txt_clr"), QStringLiteral("#8a8a8a")},
     };
     return colours;
 }

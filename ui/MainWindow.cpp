@@ -8,6 +8,7 @@
 #include "FlowModel.h"
 #include "FlowPage.h"
 #include "MngrSessions.h"
+#include "PatternTable.h"
 #include "PlotterMoved.h"
 #include "ProfilesDialog.h"
 #include "ProxyServer.h"
@@ -180,6 +181,10 @@ void MainWindow::createTables()
     ui->statisticsTab->createTables(_mngr, CodeEditor::_css);
     serverBarDelegates = ui->statisticsTab->serverBars();
     profilerBarDelegates = ui->statisticsTab->profilerBars();
+    // a pattern's or table's slowest statement opens in an SQL tab, not run
+    for (PatternTable* t : {ui->statisticsTab->patternsTable(), ui->statisticsTab->tablesTable()})
+        connect(t, &PatternTable::statementRequested, this,
+                [this](const QString& text, const QString& db) { addSqlTab(text, 0, db); });
 
     flow = new FlowPage(ui, _mngr, _settings, _le, this);
     flow->model()->setHighlighter([](const QString& text) { return MainWindow::toHighlightText(text); });
@@ -408,6 +413,8 @@ void MainWindow::onClickClearSessionsBtn()
 
     for (TopListModel* m : {_mngr->modelTopQueries, _mngr->modelTopTables, _mngr->modelTopDb})
         m->removeRows(0, m->rowCount());
+    _mngr->statementPatterns.clear();
+    ui->statisticsTab->refreshPatterns();
     _mngr->modelStatus->removeRows(0, _mngr->modelStatus->rowCount());
     for (PlotterMoved* p : {serverPlotter, flowPlotter})
         if (p)
@@ -485,6 +492,7 @@ void MainWindow::updateProfilerGraphs()
     page->graphProfUpload->addPoint(double(responseKbSeen) - previousTotals.value(1));
     page->graphProfDownload->addPoint(double(requestKbSeen) - previousTotals.value(2));
     previousTotals = {double(queryCount), double(responseKbSeen), double(requestKbSeen)};
+    ui->statisticsTab->refreshPatterns();
 }
 
 void MainWindow::on_profilesBtn_clicked()
@@ -499,6 +507,8 @@ void MainWindow::on_profilesBtn_clicked()
                                       static_cast<QStandardItemModel*>(_mngr->modelTopDbDb),
                                       _mngr->modelStatus})
             m->setRowCount(0);
+        _mngr->statementPatterns.clear();
+        ui->statisticsTab->refreshPatterns();
         for (PlotterMoved* p : {serverPlotter, flowPlotter})
             if (p)
                 p->clearGraph();

@@ -6,6 +6,7 @@
 #include "ExportDialog.h"
 #include "FilterDialog.h"
 #include "MngrSessions.h"
+#include "PatternTable.h"
 #include "SessionData.h"
 #include "SortFilterProxyModel.h"
 #include "StyleEngine.h"
@@ -18,11 +19,13 @@
 #include "WidgetEnv.h"
 #include "languageEngine.h"
 
+#include <QDialog>
 #include <QHeaderView>
 #include <QIcon>
 #include <QLocale>
 #include <QMessageBox>
 #include <QStandardItemModel>
+#include <QVBoxLayout>
 
 namespace {
 
@@ -377,6 +380,7 @@ void SessionWidget::changeLanguage()
 
     ui->btnExport->setText(text(QStringLiteral("export_btn")));
     ui->btnTwin->setText(text(QStringLiteral("twin_btn")));
+    ui->btnPatterns->setText(text(QStringLiteral("patterns_btn")));
     ui->label->setText(text(QStringLiteral("code_query_str")));
     ui->btnCopy->setToolTip(text(QStringLiteral("copy_btn")));
     ui->btnToSql->setText(text(QStringLiteral("to_sql_editor_btn")));
@@ -493,6 +497,7 @@ void SessionWidget::enableActions()
 {
     ui->btnExport->setEnabled(true);
     ui->btnTwin->setEnabled(true);
+    ui->btnPatterns->setEnabled(true);
     ui->btnFilter->setEnabled(true);
 }
 
@@ -583,6 +588,32 @@ void SessionWidget::openTwin()
     else
         QMessageBox::information(this, text(QStringLiteral("twin_btn")), text(QStringLiteral("not_found")),
                                  QMessageBox::Ok);
+    setFocus();
+}
+
+void SessionWidget::on_btnPatterns_clicked()
+{
+    if (!sessionData)
+        return;
+    StatementPatterns counted;
+    for (const Query* q : qAsConst(sessionData->queries))
+        counted.add(patternSample(*q, sessionData->id));
+    QDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("patternsDialog"));
+    dialog.setWindowTitle(text(QStringLiteral("patterns_title")).arg(QueryLog::paddedId(sessionData->id)));
+    auto* list = new PatternTable(PatternTable::Patterns, CodeEditor::_css, &dialog);
+    list->view()->setObjectName(QStringLiteral("tablePatterns"));
+    list->setShownForm([](const QString& t) { return TextHelpers::toHighlightText(t); });
+    list->changeLanguage(lang);
+    list->setStats(&counted.patterns);
+    connect(list, &PatternTable::statementRequested, &dialog, [&](const QString& statement, const QString& db) {
+        dialog.accept();
+        emit sqlTabRequested(statement, 0, db);
+    });
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(list);
+    dialog.resize(qMax(width(), 900), 400);
+    dialog.exec();
     setFocus();
 }
 

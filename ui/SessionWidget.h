@@ -81,6 +81,10 @@ public slots:
     void changeLanguage();
     void onClickedCopy();
     void openTwin();
+    /// The statement patterns of this session in a dialog (the same list as
+    /// the statistics page's, counted from the session's statements); a
+    /// double click opens a pattern's slowest statement in an SQL tab.
+    void on_btnPatterns_clicked();
     void on_btnToSql_clicked();
     void on_btnExplay_clicked();
     void on_btnExport_clicked();

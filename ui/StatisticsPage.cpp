@@ -2,6 +2,7 @@
 #include "ui_StatisticsPage.h"
 
 #include "MngrSessions.h"
+#include "PatternTable.h"
 #include "PlotterMoved.h"
 #include "Settings.h"
 #include "TableButtonDelegate.h"
@@ -114,6 +115,26 @@ void StatisticsPage::createTables(MngrSessions* mngr, const QString& css)
         v->setColumnHidden(3, true);
         v->setColumnHidden(5, true);
     }
+
+    // Statement patterns and tables, by total time.
+    patterns = new PatternTable(PatternTable::Patterns, css, ui->tabsTop);
+    patterns->view()->setObjectName(QStringLiteral("tablePatterns"));
+    patterns->setShownForm([mngr](const QString& text) {
+        return mngr->highlighter ? mngr->highlighter(text) : text.toHtmlEscaped();
+    });
+    patterns->setStats(&mngr->statementPatterns.patterns);
+    tables = new PatternTable(PatternTable::Tables, css, ui->tabsTop);
+    tables->view()->setObjectName(QStringLiteral("tableTables"));
+    tables->setStats(&mngr->statementPatterns.tables);
+    ui->tabsTop->addTab(patterns, QString());
+    ui->tabsTop->addTab(tables, QString());
+}
+
+void StatisticsPage::refreshPatterns()
+{
+    for (PatternTable* t : {patterns, tables})
+        if (t && t->isVisible())
+            t->refresh();
 }
 
 void StatisticsPage::showProfile(const Profile& profile, const QString& noData)
@@ -196,6 +217,12 @@ void StatisticsPage::changeLanguage(languageEngine* le)
     ui->groupTop->setTitle(t("top_prof_group"));
     ui->tabsTop->setTabText(0, t("queries_prof_group"));
     ui->tabsTop->setTabText(1, t("databases_prof_group"));
+    if (patterns) {
+        ui->tabsTop->setTabText(ui->tabsTop->indexOf(patterns), t("patterns_prof_group"));
+        ui->tabsTop->setTabText(ui->tabsTop->indexOf(tables), t("tables_prof_group"));
+        patterns->changeLanguage(le);
+        tables->changeLanguage(le);
+    }
     ui->groupTopDb->setTitle(t("top_db_group"));
     ui->tabsTopDb->setTabText(0, t("processes_group"));
     ui->tabsTopDb->setTabText(1, t("queries_db_group"));

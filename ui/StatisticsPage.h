@@ -9,6 +9,7 @@ namespace Ui {
 class StatisticsPage;
 }
 class MngrSessions;
+class PatternTable;
 class PlotterMoved;
 class QSortFilterProxyModel;
 class QStandardItemModel;
@@ -43,6 +44,11 @@ public:
     /// Bars of the profiler's top queries, tables (attached to no view) and databases.
     QList<TableButtonDelegate*> profilerBars() const { return profilerBarDelegates; }
     QSortFilterProxyModel* proxyOf(QTableView* view) const;
+    /// The profiler's statement patterns and tables (tabs of the top lists).
+    PatternTable* patternsTable() const { return patterns; }
+    PatternTable* tablesTable() const { return tables; }
+    /// Brings the pattern and table lists up to date when on screen; once per tick.
+    void refreshPatterns();
 
     /// The current profile's server and the profiler port; `noData` is shown
     /// for the port of a local-socket profile.
@@ -71,4 +77,6 @@ private:
     QList<TableButtonDelegate*> serverBarDelegates;
     QList<TableButtonDelegate*> profilerBarDelegates;
     QList<QPair<QTableView*, QSortFilterProxyModel*>> proxies;
+    PatternTable* patterns = nullptr;
+    PatternTable* tables = nullptr;
 };

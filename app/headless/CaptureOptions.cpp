@@ -79,6 +79,14 @@ bool CaptureOptions::parse(const QStringList& args, QString* error)
             *out = args[++i];
             return true;
         };
+        // An optional value: given inline, or the next argument unless that is an option.
+        const auto optionalValue = [&]() {
+            if (inlineValue)
+                return value;
+            if (i + 1 < args.size() && !args.at(i + 1).startsWith(QLatin1Char('-')))
+                return args.at(++i);
+            return QString();
+        };
         const auto noValue = [&]() {
             if (inlineValue) {
                 *error = QStringLiteral("option %1 takes no value").arg(name);
@@ -145,17 +153,31 @@ bool CaptureOptions::parse(const QStringList& args, QString* error)
             password = v;
         } else if (name == QLatin1String("--archive")) {
             // The file is optional: a following option is not taken for it.
-            QString v;
-            if (inlineValue) {
-                if (value.isEmpty()) {
-                    *error = QStringLiteral("option --archive= needs a file name");
-                    return false;
-                }
-                v = value;
-            } else if (i + 1 < args.size() && !args.at(i + 1).startsWith(QLatin1Char('-'))) {
-                v = args.at(++i);
+            if (inlineValue && value.isEmpty()) {
+                *error = QStringLiteral("option --archive= needs a file name");
+                return false;
             }
-            archive = v;
+            archive = optionalValue();
+        } else if (name == QLatin1String("--digest")) {
+            const QString v = optionalValue();
+            bool ok = true;
+            const int n = v.isEmpty() ? 20 : v.toInt(&ok);
+            if (!ok || n < 1) {
+                *error = QStringLiteral("option --digest: bad number of patterns \"%1\", expected a positive number").arg(v);
+                return false;
+            }
+            digest = n;
+        } else if (name == QLatin1String("--digest-format")) {
+            QString v;
+            if (!takeValue(&v))
+                return false;
+            if (v != QLatin1String("text") && v != QLatin1String("tsv")) {
+                *error = QStringLiteral("option --digest-format: bad format \"%1\", expected text or tsv").arg(v);
+                return false;
+            }
+            digestTsv = v == QLatin1String("tsv");
+            if (!digest)
+                digest = 20;
         } else if (name == QLatin1String("--socket")) {
             QString v;
             if (!takeValue(&v))
@@ -225,6 +247,14 @@ QString CaptureOptions::helpText()
         "                        (default: the desktop program's archive, savedSessions\n"
         "                        beside settings.ini); the window's archive tab opens it\n"
         "  --quiet, -q           print no line per statement or session\n"
+        "  --digest [N]          at the end, print the N statement patterns (default 20)\n"
+        "                        that took the most time: statements that differ only\n"
+        "                        in their values (numbers, strings, IN lists) share a\n"
+        "                        pattern; with count, total, mean, p50, p95, p99 and\n"
+        "                        maximum time, rows, KiB, errors, first and last seen\n"
+        "                        and the slowest statement\n"
+        "  --digest-format F     text (default, blocks for a terminal) or tsv (a header\n"
+        "                        line, then one tab-separated line per pattern)\n"
         "  --help, -h            show this text\n"
         "  --version             show the program version\n"
         "\n"

@@ -19,6 +19,10 @@ struct CaptureOptions
     /// --archive [FILE]: save every session into the archive file; an empty
     /// text for the window's own file.
     std::optional<QString> archive;
+    /// --digest [N]: print the N statement patterns (default 20) that took
+    /// the most time at the end; --digest-format tsv for tab-separated values.
+    std::optional<int> digest;
+    bool digestTsv = false;
     bool noStats = false;                ///< --no-stats
     bool quiet = false;                  ///< --quiet
     bool allInterfaces = false;          ///< --all-interfaces

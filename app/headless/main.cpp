@@ -9,6 +9,7 @@
 #include "CaptureOptions.h"
 #include "CaptureReport.h"
 #include "MngrSessions.h"
+#include "PatternDigest.h"
 #include "ProxyServer.h"
 #include "SessionData.h"
 #include "Settings.h"
@@ -327,6 +328,11 @@ int main(int argc, char* argv[])
     }
 
     out() << report.summary();
+    if (options.digest) {
+        const PatternStats& patterns = mngr.statementPatterns.patterns;
+        out() << (options.digestTsv ? PatternDigest::tsv(patterns, *options.digest)
+                                    : PatternDigest::text(patterns, *options.digest));
+    }
     out().flush();
     return report.notArchived() > 0 ? 3 : 0;
 }

@@ -4,7 +4,9 @@
 // It starts capture against the given server, opens the busiest session in a
 // tab after --open-after seconds, and shows in turn the flow page, the
 // statistics page and that tab (--cycle seconds each), so that all three are
-// painted. It quits after --duration seconds and prints, one "name value"
+// painted; with --top-tab patterns the statistics page shows its Patterns list
+// (the statement patterns by total time) instead of the top statements.
+// It quits after --duration seconds and prints, one "name value"
 // per line:
 //   statements        statements the window counted
 //   lag-ms-p50/p99/max  time from a statement's answer (as decoded) to its
@@ -16,20 +18,23 @@
 //   records           statements held by the session records at the end
 //
 // usage: bench_gui --server HOST:PORT --user U --password P --port N
-//                  [--duration S] [--open-after S] [--cycle S]
+//                  [--duration S] [--open-after S] [--cycle S] [--top-tab queries|patterns]
 
 #include "FlowModel.h"
 #include "FlowPage.h"
 #include "MainWindow.h"
 #include "MngrSessions.h"
+#include "PatternTable.h"
 #include "ProxyServer.h"
 #include "SessionData.h"
 #include "SessionWidget.h"
 #include "SessionsPage.h"
 #include "Settings.h"
+#include "StatisticsPage.h"
 #include "StyleEngine.h"
 #include "languageEngine.h"
 #include "ui_MainWindow.h"
+#include "ui_StatisticsPage.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -72,6 +77,7 @@ int main(int argc, char* argv[])
     app.setStyleSheet(QStringLiteral("QTableView {selection-background-color: #9cceff; selection-color: #000000}"));
 
     QString server, user, password;
+    QString topTab = QStringLiteral("queries");
     int port = 0, duration = 180, openAfter = 5, cycle = 5;
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); i += 2) {
@@ -84,14 +90,16 @@ int main(int argc, char* argv[])
         else if (k == QLatin1String("--duration")) duration = v.toInt();
         else if (k == QLatin1String("--open-after")) openAfter = v.toInt();
         else if (k == QLatin1String("--cycle")) cycle = v.toInt();
+        else if (k == QLatin1String("--top-tab")) topTab = v;
         else {
             std::fprintf(stderr, "unknown option %s\n", qPrintable(k));
             return 2;
         }
     }
-    if (server.isEmpty() || port <= 0 || duration <= 0) {
+    if (server.isEmpty() || port <= 0 || duration <= 0
+        || (topTab != QLatin1String("queries") && topTab != QLatin1String("patterns"))) {
         std::fprintf(stderr, "usage: bench_gui --server HOST:PORT --user U --password P --port N "
-                             "[--duration S] [--open-after S] [--cycle S]\n");
+                             "[--duration S] [--open-after S] [--cycle S] [--top-tab queries|patterns]\n");
         return 2;
     }
 
@@ -183,6 +191,8 @@ int main(int argc, char* argv[])
         std::printf("opened-session-tab %d\n", sessionTab ? 1 : 0);
         std::fflush(stdout);
     });
+    if (topTab == QLatin1String("patterns"))
+        window.statisticsPage()->form()->tabsTop->setCurrentWidget(window.statisticsPage()->patternsTable());
     ui->tabWidget->setCurrentIndex(1);
     QTimer pages;
     int page = 0;

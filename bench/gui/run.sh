@@ -13,7 +13,7 @@
 # of the run (at most 60 s) and at its end.
 #
 # usage: bench/gui/run.sh [--time S] [--threads N] [--tables N] [--table-size N]
-#                         [--build DIR] [--platform xvfb|offscreen]
+#                         [--build DIR] [--platform xvfb|offscreen] [--top-tab queries|patterns]
 #   --time S          seconds per run (default 180)
 #   --threads N       sysbench threads (default 4)
 #   --tables N        sysbench tables (default 4)
@@ -21,6 +21,8 @@
 #   --build DIR       build tree (default: $QUARVEL_BUILD_DIR, else ./build);
 #                     quarvel-capture and bench_gui are built there when missing
 #   --platform P      xvfb (default when xvfb-run exists) or offscreen
+#   --top-tab T       the statistics page's top list shown: queries (default) or
+#                     patterns (statement patterns by total time)
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -31,11 +33,12 @@ tables=4
 table_size=10000
 build=${QUARVEL_BUILD_DIR:-$src/build}
 platform=xvfb
+top_tab=queries
 command -v xvfb-run >/dev/null || platform=offscreen
 # shellcheck disable=SC1091
 . "$src/scripts/lib/testenv.sh"
 parse_options --time=time_s --threads=threads --tables=tables --table-size=table_size --build=build \
-  --platform=platform -- "$@"
+  --platform=platform --top-tab=top_tab -- "$@"
 for v in "$time_s" "$threads" "$tables" "$table_size"; do
   [[ "$v" =~ ^[1-9][0-9]*$ ]] || { echo "not a positive number: $v" >&2; exit 2; }
 done
@@ -91,7 +94,7 @@ kill -INT "$qpid"; wait "$qpid" || true; qpid=""
 mkdir -p "$work/home-b"; runtime_dir "$work/runtime"
 port=$(free_port)
 gui_args=(--server "127.0.0.1:$dbport" --user "$QUARVEL_TEST_DB_USER" --password "$QUARVEL_TEST_DB_PASSWORD"
-          --port "$port" --duration $((time_s + 4)))
+          --port "$port" --duration $((time_s + 4)) --top-tab "$top_tab")
 if [ "$platform" = xvfb ]; then
   XDG_DATA_HOME="$work/home-b" XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=xcb \
     xvfb-run -a -s "-screen 0 1280x900x24" "$gui" "${gui_args[@]}" >"$work/gui.out" 2>"$work/gui.err" &
@@ -108,8 +111,8 @@ gpid=""
 
 qa=$(qps "$work/a.out")
 qb=$(qps "$work/b.out")
-printf '\noltp_point_select, %s s, %s threads, %s tables x %s rows, window on %s\n' \
-  "$time_s" "$threads" "$tables" "$table_size" "$platform"
+printf '\noltp_point_select, %s s, %s threads, %s tables x %s rows, window on %s, top list %s\n' \
+  "$time_s" "$threads" "$tables" "$table_size" "$platform" "$top_tab"
 printf '%-28s %10s\n' "quarvel-capture --quiet qps" "$qa" "window qps" "$qb"
 awk -v a="$qa" -v b="$qb" 'BEGIN { printf "%-28s %10.3f  (GUI cost %.1f%% of headless throughput)\n", "window / headless", b / a, (1 - b / a) * 100 }'
 grep -v '^listening\|^opened' "$work/gui.out" | awk '{ printf "%-28s %10s\n", $1, $2 }'

@@ -2,8 +2,8 @@
 # Pictures of the desktop program at work: the real quarvel under a virtual
 # X server, relaying scripts/sample-app.py's sessions to a throwaway server.
 # Sessions captured first by quarvel-capture --archive fill the archive tab.
-# Leaves statistics.png, flow.png, session.png, archive.png, editor.png and
-# explain.png in OUT_DIR.
+# Leaves statistics.png, patterns.png, flow.png, session.png, archive.png,
+# editor.png and explain.png in OUT_DIR.
 #
 # usage: bench/gui/screenshots.sh OUT_DIR [--build DIR] [--seconds S]
 #   --build DIR    build tree holding app/quarvel (default: $QUARVEL_BUILD_DIR, else ./build)
@@ -72,6 +72,12 @@ eval "$(xdotool getwindowgeometry --shell "$main")"   # X, Y of the window
 click() { xdotool mousemove $((X + $1)) $((Y + $2)) click "${3:-1}"; sleep 1.5; }
 click_twice() { xdotool mousemove $((X + $1)) $((Y + $2)) click --repeat 2 --delay 80 1; sleep 2; }
 import -window root "$out/statistics.png"
+# The statement patterns by total time, the profiler's lists widened over the server's.
+click "$PATTERNS_TAB_X" "$PATTERNS_TAB_Y"
+xdotool mousemove $((X + TOP_SPLIT_X)) $((Y + TOP_SPLIT_Y)) mousedown 1 mousemove $((X + 60)) $((Y + TOP_SPLIT_Y)) \
+  sleep 0.3 mouseup 1
+sleep 1.5
+import -window root "$out/patterns.png"
 click "$TAB_FLOW_X" "$TAB_Y"
 import -window root "$out/flow.png"
 click_twice "$FLOW_ROW_X" "$FLOW_ROW_Y"
@@ -107,15 +113,18 @@ INNER
 chmod +x "$work/inner.sh"
 
 # Positions in the 1200x800 window: the flow tab, the first row of the flow
-# table, the archive button, the toolbar's SQL editor button, an editor tab's
-# Explain button and its text.
+# table, the profiler's Patterns tab and the handle between the two top lists,
+# the archive button, the toolbar's SQL editor button, an editor tab's Explain
+# button and its text.
 export TAB_FLOW_X=${TAB_FLOW_X:-150} TAB_Y=${TAB_Y:-58} FLOW_ROW_X=${FLOW_ROW_X:-300} FLOW_ROW_Y=${FLOW_ROW_Y:-335}
+export PATTERNS_TAB_X=${PATTERNS_TAB_X:-935} PATTERNS_TAB_Y=${PATTERNS_TAB_Y:-605}
+export TOP_SPLIT_X=${TOP_SPLIT_X:-717} TOP_SPLIT_Y=${TOP_SPLIT_Y:-690}
 export ARCHIVE_X=${ARCHIVE_X:-345} ARCHIVE_Y=${ARCHIVE_Y:-21}
 export SQL_BTN_X=${SQL_BTN_X:-253} SQL_BTN_Y=${SQL_BTN_Y:-21} EXPLAIN_BTN_X=${EXPLAIN_BTN_X:-463} EXPLAIN_BTN_Y=${EXPLAIN_BTN_Y:-89}
 export EDITOR_X=${EDITOR_X:-600} EDITOR_Y=${EDITOR_Y:-200}
 QUARVEL_DATA_DIR="$build/share/quarvel" xvfb-run -a -s "-screen 0 1280x860x24" \
   "$work/inner.sh" "$build/app/quarvel" "$work" "$port" "$out" "$seconds" "$src"
-for f in statistics flow session archive editor explain; do
+for f in statistics patterns flow session archive editor explain; do
   convert "$out/$f.png" -crop 1200x800+40+30 +repage -colors 256 PNG8:"$out/$f.png" 2>/dev/null || true
 done
 ls -la "$out"

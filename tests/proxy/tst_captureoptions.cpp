@@ -43,6 +43,28 @@ private slots:
         }
     }
 
+    void digestOptions()
+    {
+        // number of patterns and format, or the error naming the option
+        const auto parsed = [](const QStringList& args) {
+            CaptureOptions o;
+            QString error;
+            if (!o.parse(args, &error))
+                return "error: " + error;
+            return (o.digest ? QString::number(*o.digest) : QStringLiteral("-")) + (o.digestTsv ? " tsv" : "")
+                   + (o.quiet ? " q" : "");
+        };
+        QCOMPARE(parsed({}), QStringLiteral("-"));
+        QCOMPARE(parsed({"--digest", "--quiet"}), QStringLiteral("20 q"));
+        QCOMPARE(parsed({"--digest", "5", "-q"}), QStringLiteral("5 q"));
+        QCOMPARE(parsed({"--digest=7", "--digest-format", "tsv"}), QStringLiteral("7 tsv"));
+        QCOMPARE(parsed({"--digest-format=text"}), QStringLiteral("20"));
+        for (const QStringList& args : QList<QStringList>{{"--digest", "0"}, {"--digest=x"}, {"--digest-format", "csv"},
+                                                          {"--digest-format"}})
+            QVERIFY2(parsed(args).startsWith("error: " ) && parsed(args).contains(args.last().section('=', 0, 0)),
+                     qPrintable(parsed(args)));
+    }
+
     void applyToProfile()
     {
         Profile p;

@@ -10,7 +10,7 @@ private slots:
     void clientThroughCapture()
     {
         REQUIRE_TESTDB(db);
-        Capture c(db);
+        Capture c(db, {"--digest"});
         QVERIFY2(c.waitListening(), qPrintable(c.err));
         QVERIFY(c.err.contains("10.11"));
         const LiveRun client = runLive("mariadb", clientArgs(db, c.port, {"--force", db.database}),
@@ -39,6 +39,62 @@ private slots:
         QVERIFY2(c.out.contains("# sessions\t1\n# statements\t5\n# errors\t1\n"), qPrintable(c.out));
         // the most frequent statement first: count, total and mean ms with three decimals, text
         QVERIFY(c.out.contains(QRegularExpression("# most frequent statements[^\n]*\n2\t\\d+\\.\\d{3}\t\\d+\\.\\d{3}\tSELECT 1\n")));
+        // the digest: both SELECT 1 in one pattern block, the failed statement's block with its error
+        QVERIFY2(c.out.contains("# patterns: 5 statements in 4 patterns"), qPrintable(c.out));
+        QVERIFY(c.out.contains(QRegularExpression("ms total \\(\\d+\\.\\d%\\), 2 statements\n    SELECT \\?\n")));
+        QVERIFY(c.out.contains(QRegularExpression("    SELECT \\* FROM no_such_table\n.*\n.*errors 1\n")));
+        QVERIFY(c.out.contains("    SELECT ? AS t\n"));
+    }
+
+    void digestOfSysbench()
+    {
+        REQUIRE_TESTDB(db);
+        const auto sysbench = [&](quint16 port, const QStringList& more) {
+            return runLive("sysbench", QStringList{"oltp_read_write", "--mysql-host=" + db.host, "--mysql-port=" + QString::number(port),
+                                                   "--mysql-user=" + db.user, "--mysql-password=" + db.password,
+                                                   "--mysql-db=" + db.database, "--tables=1", "--table-size=1000",
+                                                   "--mysql-ssl=off"} + more);
+        };
+        sysbench(db.port, {"cleanup"});
+        QCOMPARE(sysbench(db.port, {"prepare"}).exitCode, 0);
+        Capture c(db, {"--quiet", "--digest", "50", "--digest-format", "tsv"});
+        QVERIFY2(c.waitListening(), qPrintable(c.err));
+        // one thread: no deadlock retries, so every count is known
+        const LiveRun r = sysbench(c.port, {"--threads=1", "--events=60", "--time=0", "--db-ps-mode=disable", "run"});
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+        QCOMPARE(c.stop(SIGINT), 0);
+        sysbench(db.port, {"cleanup"});
+        const QRegularExpressionMatch total = QRegularExpression("queries:\\s+(\\d+)").match(QString::fromUtf8(r.out));
+        QVERIFY2(total.hasMatch(), r.out.constData());
+
+        // after the header line, one line of 19 columns per pattern
+        const QStringList lines = c.out.section("rank\tcount\ttotal_ms\t", 1).split('\n', Qt::SkipEmptyParts).mid(1);
+        QMap<QString, qint64> counts;
+        qint64 sum = 0;
+        for (const QString& line : lines) {
+            const QStringList f = line.split('\t');
+            QCOMPARE(f.size(), 19);
+            QVERIFY2(f[5].toDouble() <= f[6].toDouble() && f[6].toDouble() <= f[7].toDouble()
+                         && f[7].toDouble() <= f[8].toDouble() * 1.01 && f[12] == "0",
+                     qPrintable(line));   // p50 <= p95 <= p99 <= max, no errors
+            counts[f[17]] = f[1].toLongLong();
+            sum += f[1].toLongLong();
+        }
+        QCOMPARE(sum, total.captured(1).toLongLong());
+        // a transaction: 10 point selects, 4 ranges, 2 updates, a delete and an insert
+        const qint64 transactions = 60;
+        const QMap<QString, qint64> expected{
+            {"BEGIN", transactions}, {"COMMIT", transactions},
+            {"SELECT c FROM sbtest1 WHERE id=?", 10 * transactions},
+            {"SELECT c FROM sbtest1 WHERE id BETWEEN ? AND ?", transactions},
+            {"SELECT SUM(k) FROM sbtest1 WHERE id BETWEEN ? AND ?", transactions},
+            {"SELECT c FROM sbtest1 WHERE id BETWEEN ? AND ? ORDER BY c", transactions},
+            {"SELECT DISTINCT c FROM sbtest1 WHERE id BETWEEN ? AND ? ORDER BY c", transactions},
+            {"UPDATE sbtest1 SET k=k+? WHERE id=?", transactions},
+            {"UPDATE sbtest1 SET c=? WHERE id=?", transactions},
+            {"DELETE FROM sbtest1 WHERE id=?", transactions},
+            {"INSERT INTO sbtest1 (id, k, c, pad) VALUES (?, ?, ?, ?)", transactions}};
+        QCOMPARE(counts, expected);
     }
 
     void quietWithoutStatistics()
