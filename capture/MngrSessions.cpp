@@ -195,11 +195,11 @@ void MngrSessions::slotQueries(ulong id, uint indexQuery, uint count)
         return;
     const SessionData* data = sessions.at(index);
     modelTopQueries->beginBatch();
-    for (int i = int(indexQuery); i < data->queries.size(); ++i) {
-        const Query* q = data->queries.at(i);
-        addTopQuery(q->text, q->dbName, data->userName);
+    for (int i = qMax(int(indexQuery), data->queries.released()); i < data->queries.size(); ++i) {
+        const QString text = data->queries.text(i);
+        addTopQuery(text, data->queries.dbName(i), data->userName);
         ++groupCounters[0];
-        ++groupCounters[queryGroup(q->text)];
+        ++groupCounters[queryGroup(text)];
     }
     modelTopQueries->endBatch();
     emit newQueriesSession(uint(index), indexQuery, count);

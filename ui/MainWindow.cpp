@@ -297,8 +297,9 @@ void MainWindow::newQueries(uint index, uint indexQuery, uint count)
 
     const quint32 firstNumber = queryCount + 1;
     bool failed = false;
-    for (int i = int(indexQuery); i < data->queries.size(); ++i) {
-        const Query* q = data->queries.at(i);
+    for (int i = qMax(int(indexQuery), data->queries.released()); i < data->queries.size(); ++i) {
+        const Query stored = data->queries.at(i);
+        const Query* q = &stored;
         ++queryCount;
         rowsSeen += q->rows;
         responseKbSeen += q->responseKb;

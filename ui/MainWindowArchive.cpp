@@ -199,8 +199,8 @@ void MainWindow::on_btnCompareSessions_clicked()
             continue;   // dropped by the session manager since it was listed
         SessionQueries s{SessionsPage::paddedId(id), {}};
         s.queries.reserve(data->queries.size());
-        for (const Query* q : data->queries)
-            s.queries << q->text;
+        for (int i = data->queries.released(); i < data->queries.size(); ++i)
+            s.queries << data->queries.text(i);
         sessions << s;
     }
     if (sessions.isEmpty())

@@ -101,11 +101,8 @@ void SessionsPage::addSession(SessionData* data, uint index)
     row << number(data->rowsTotal);
     row << cell(ArchiveFormat::localeKb(double(data->responseKbTotal)));
     row << cell(yesNoText.value(1));
-    for (const Query* q : qAsConst(data->queries))
-        if (q->isError) {
-            row.at(ColStatus)->setText(QStringLiteral("no"));
-            break;
-        }
+    if (data->queries.errors() > 0)
+        row.at(ColStatus)->setText(QStringLiteral("no"));
     sessionsModel->appendRow(row);
     rowItems.insert(data->id, row.at(ColId));
 

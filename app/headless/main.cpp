@@ -191,8 +191,9 @@ int main(int argc, char* argv[])
         if (!s)
             return;
         const int end = qMin(s->queries.size(), int(indexQuery + count));
-        for (int i = int(indexQuery); i < end; ++i) {
-            const Query* q = s->queries.at(i);
+        for (int i = qMax(int(indexQuery), s->queries.released()); i < end; ++i) {
+            const Query stored = s->queries.at(i);
+            const Query* q = &stored;
             CapturedStatement c;
             c.finishedAt = q->finishedAt;
             c.session = s->id;

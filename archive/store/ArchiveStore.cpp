@@ -241,11 +241,8 @@ ArchivedSession ArchiveStore::describe(const SessionData& data, const QLocale& l
     row.rows = QString::number(data.rowsTotal);
     row.receivedKb = ArchiveFormat::localeKb(double(data.responseKbTotal), locale);
     row.error = QStringLiteral("yes");
-    for (const Query* q : data.queries)
-        if (q->isError) {
-            row.error = QStringLiteral("no");
-            break;
-        }
+    if (data.queries.errors() > 0)
+        row.error = QStringLiteral("no");
     return row;
 }
 
@@ -289,8 +286,9 @@ bool ArchiveStore::save(const SessionData& data, QString* savedAs)
         QSqlQuery insert(database());
         ok = insert.prepare(QStringLiteral("INSERT INTO queries (id, num, time, timeAll, great, rows, send, get, "
                                            "query, db, error) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-        for (int i = 0; ok && i < data.queries.size(); ++i) {
-            const Query* q = data.queries.at(i);
+        for (int i = data.queries.released(); ok && i < data.queries.size(); ++i) {
+            const Query stored = data.queries.at(i);
+            const Query* q = &stored;
             insert.bindValue(0, row.id);
             insert.bindValue(1, i);
             insert.bindValue(2, ArchiveFormat::fixed3(q->durationMs));
@@ -395,7 +393,8 @@ SessionData* ArchiveStore::load(const ArchivedSession& row)
     data->responseKbTotal = float(ArchiveFormat::readLocaleKb(row.receivedKb));
     data->authenticated = true;
     while (q.next()) {
-        auto* query = new Query;
+        Query stored;
+        Query* query = &stored;
         query->durationMs = q.value(0).toDouble();
         query->shareOfTotal = q.value(1).toFloat();
         query->percentOfMax = q.value(2).toInt();
@@ -407,7 +406,7 @@ SessionData* ArchiveStore::load(const ArchivedSession& row)
         query->isError = q.value(8).toBool();
         data->requestKbTotal += query->requestKb;
         data->durationMsTotal += query->durationMs;
-        data->queries.append(query);
+        data->queries.append(stored);
     }
     return data;
 }

@@ -34,18 +34,18 @@ uint record(SessionData* data, const QList<Query>& batch)
     const uint first = uint(data->queries.size());
     double maxMs = 1.0, total = 0;
     for (const Query& q : batch) {
-        data->queries << new Query(q);
+        data->queries.append(q);
         data->rowsTotal += q.rows;
         data->responseKbTotal += q.responseKb;
     }
-    for (const Query* q : data->queries) {
-        maxMs = qMax(maxMs, q->durationMs);
-        total += q->durationMs;
+    for (const Query& q : data->queries) {
+        maxMs = qMax(maxMs, q.durationMs);
+        total += q.durationMs;
     }
-    for (Query* q : data->queries) {
-        q->shareOfTotal = float(q->durationMs / total * 100);
-        q->percentOfMax = int(q->durationMs / maxMs * 100 + 0.5);
-    }
+    // the ratings of the live log, worked out from the session's figures
+    data->durationMsTotal = total;
+    data->durationMsMax = maxMs;
+    data->queries.followRatings(&data->durationMsTotal, &data->durationMsMax);
     return first;
 }
 
