@@ -158,6 +158,7 @@ void MngrSessions::slotAdd(SessionData* data)
     if (!data)
         return;
     data->id = ++lastId;
+    data->queries.setLedger(ledger);
     sessions.append(data);
     if (sessions.size() > maxSessions && maxSessions >= 0) {
         while (sessions.size() > maxSessions) {
@@ -203,6 +204,24 @@ void MngrSessions::slotQueries(ulong id, uint indexQuery, uint count)
     }
     modelTopQueries->endBatch();
     emit newQueriesSession(uint(index), indexQuery, count);
+    keepWithinBudget();
+}
+
+void MngrSessions::keepWithinBudget()
+{
+    if (memoryBudget <= 0 || ledger->bytes <= memoryBudget)
+        return;
+    const qint64 target = memoryBudget / 10 * 9;
+    for (const bool ended : {true, false}) {
+        for (SessionData* data : qAsConst(sessions)) {
+            if (ledger->bytes <= target)
+                return;
+            if (data->duration.isNull() == ended || data->queries.kept() == 0)
+                continue;
+            data->queries.releaseBytes(ledger->bytes - target);
+            emit statementsReleased(data->id, data->queries.released());
+        }
+    }
 }
 
 void MngrSessions::slotDbName(ulong id, QString dbName, QString selectedDb)

@@ -197,6 +197,20 @@ QString TextPool::text(quint32 id) const
     return QString::fromUtf8(p, int(len));
 }
 
+void TextPool::clear()
+{
+    std::vector<std::unique_ptr<char[]>>().swap(blocks);
+    std::vector<quint32>().swap(blockSize);
+    std::vector<quint32>().swap(blockTexts);
+    current = -1;
+    used = 0;
+    blockTotal = 0;
+    std::vector<Entry>().swap(entries);
+    freeEntry = 0;
+    std::vector<quint32>().swap(table);
+    live = 0;
+}
+
 void TextPool::dropBlock(quint32 block)
 {
     blockTotal -= blockSize[block];
@@ -351,6 +365,12 @@ void StatementLog::releaseBefore(int end)
     while (!chunks.empty() && (firstChunk + 1) * ChunkRecords <= first) {
         chunks.pop_front();
         ++firstChunk;
+    }
+    if (keptCount == 0) {
+        // Nothing kept: the room held for more goes too.
+        chunks.clear();
+        firstChunk = first / ChunkRecords;
+        texts.clear();
     }
     account();
 }

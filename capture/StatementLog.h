@@ -49,6 +49,8 @@ public:
     quint32 intern(const QByteArray& utf8);
     /// Drops one reference; the text goes when none is left.
     void unref(quint32 id);
+    /// Forgets every text and frees all room.
+    void clear();
     QString text(quint32 id) const;
     /// Number of distinct texts held.
     int count() const { return live; }

@@ -13,7 +13,8 @@ const QList<LanguageGroupKeys>& languageKeys()
         QStringLiteral("auto_start_str"), QStringLiteral("check_new_str"),
         QStringLiteral("general_group"), QStringLiteral("language_str"),
         QStringLiteral("max_lines_in_flow_str"), QStringLiteral("max_sessions_in_sessions_str"),
-        QStringLiteral("settings_title"), QStringLiteral("stay_on_top_str")}},
+        QStringLiteral("settings_title"), QStringLiteral("stay_on_top_str"),
+        QStringLiteral("memory_budget_str")}},
     {QStringLiteral("about_view"), {
         QStringLiteral("about_title"), QStringLiteral("close_btn"),
         QStringLiteral("disclaimer_str"), QStringLiteral("license_str"),
@@ -81,7 +82,7 @@ const QList<LanguageGroupKeys>& languageKeys()
         QStringLiteral("rows_str"), QStringLiteral("sent_col"), QStringLiteral("sent_str"),
         QStringLiteral("sql_col"), QStringLiteral("time_ms_col"), QStringLiteral("time_per_col"),
         QStringLiteral("title_str"), QStringLiteral("to_sql_editor_btn"),
-        QStringLiteral("twin_btn")}},
+        QStringLiteral("twin_btn"), QStringLiteral("released_str")}},
     {QStringLiteral("update_view"), {
         QStringLiteral("no_btn"), QStringLiteral("no_get_info_str"),
         QStringLiteral("no_updates_str"), QStringLiteral("update_confirm1_str"),

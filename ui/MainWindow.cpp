@@ -72,6 +72,9 @@ MainWindow::MainWindow(languageEngine* le, StyleEngine* se, Settings* settings, 
     connect(le, &languageEngine::languageChange, this, &MainWindow::changeLanguage);
     connect(ui->startBtn, &QPushButton::clicked, this, &MainWindow::onClickStartBtn);
     connect(ui->settingsBtn, &QPushButton::clicked, this, &MainWindow::onClickSettingsBtn);
+    applyMemoryBudget();
+    if (_mngr)
+        connect(_mngr, &MngrSessions::statementsReleased, this, &MainWindow::reloadReleased);
     connect(this, &MainWindow::changedProfileSettings, this, &MainWindow::settingsUpdate);
     connect(ui->clearSessionsBtn, &QPushButton::clicked, this, &MainWindow::onClickClearSessionsBtn);
     connect(ui->openTabSBtn, &QPushButton::clicked, this, &MainWindow::openTabSession);
@@ -528,6 +531,7 @@ void MainWindow::onClickSettingsBtn()
     // Lower limits take effect at once: the oldest rows go.
     flow->trimTo(_settings->MaxLinesFlow);
     sessionList->trimTo(_settings->MaxSessions);
+    applyMemoryBudget();
     if (!capturing) {
         emit startBtnPress();
         emit stopBtnPress();
@@ -592,4 +596,23 @@ void MainWindow::closeEvent(QCloseEvent* event)
 {
     _settings->saveGeneral();
     event->accept();
+}
+
+void MainWindow::applyMemoryBudget()
+{
+    if (!_mngr || !_settings)
+        return;
+    _mngr->memoryBudget = qint64(_settings->MemoryBudget) * 1024 * 1024;
+    _mngr->keepWithinBudget();
+}
+
+void MainWindow::reloadReleased(ulong id)
+{
+    // Open tabs of the session show the statements still kept.
+    const int index = _mngr->getSessionIndex(id);
+    const SessionData* data = index >= 0 ? _mngr->getSessionData(uint(index)) : nullptr;
+    for (int i = TabWidget::spacerIndex; data && i < ui->tabWidget->count(); ++i)
+        if (auto* view = qobject_cast<SessionWidget*>(ui->tabWidget->widget(i)))
+            if (view->session() == data)
+                view->loadQueries();
 }

@@ -183,6 +183,10 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    /// The settings' memory budget handed to the session manager, applied at once.
+    void applyMemoryBudget();
+    /// Session tabs showing session `id` reload what is kept of it.
+    void reloadReleased(ulong id);
     void createGraphics();
     void createTables();
     void subscribe(bool on);

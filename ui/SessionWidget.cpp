@@ -343,7 +343,11 @@ void SessionWidget::refreshTotals()
 {
     const QLocale locale = QLocale::system();
     const int queries = sessionData ? sessionData->queries.size() : 0;
-    setStatLabel(ui->statQuery, QStringLiteral("queries_str"), QString::number(queries));
+    const int released = sessionData ? sessionData->queries.released() : 0;
+    setStatLabel(ui->statQuery, QStringLiteral("queries_str"),
+                 released > 0 ? QStringLiteral("%1 (%2)").arg(queries).arg(
+                     text(QStringLiteral("released_str")).arg(QLocale::system().toString(released)))
+                              : QString::number(queries));
     setStatLabel(ui->statRecived, QStringLiteral("get_str"),
                  locale.toString(sessionData ? sessionData->responseKbTotal : 0.0f, 'f', 1)
                      + text(QStringLiteral("kb_str")));

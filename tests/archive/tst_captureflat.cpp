@@ -67,7 +67,7 @@ private slots:
         QVERIFY(before > 0);
         qInfo("resident memory %lld KiB before, %lld KiB after", before, after);
         // Kept statements would cost tens of MiB here.
-        QVERIFY2(after - before < 12 * 1024, qPrintable(QStringLiteral("grew %1 KiB").arg(after - before)));
+        QVERIFY2(after - before < 6 * 1024, qPrintable(QStringLiteral("grew %1 KiB").arg(after - before)));
         QCOMPARE(c.stop(SIGINT), 0);
         const QRegularExpressionMatch total = QRegularExpression("# statements\t(\\d+)\n").match(c.out);
         QVERIFY2(total.hasMatch() && total.captured(1).toInt() >= 220000, qPrintable(c.out));

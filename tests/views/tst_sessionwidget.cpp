@@ -129,6 +129,29 @@ private slots:
         QVERIFY(empty.actionsEnabled());
     }
 
+    void partlyReleasedSessionShowsWhatIsKept()
+    {
+        // The first two statements were released to stay within the memory
+        // budget: the view numbers the rest as in the session, says how many
+        // went, and a later batch and a further release line up.
+        View v(lang(), kFirst);
+        v.data.queries.releaseBefore(2);
+        v.w->loadQueries();
+        QCOMPARE(v.column(SessionWidget::ColNumber), QStringList{"3"});
+        QCOMPARE(v.column(SessionWidget::ColQuery, true, Qt::UserRole), QStringList{kFirst[2].text});
+        QCOMPARE(v.w->graph()->values(), QList<double>{2.0});
+        QVERIFY2(v.label("statQuery").contains(">3 (" + lang()->session("released_str").arg(2) + ")<"),
+                 qPrintable(v.label("statQuery")));
+        v.add({stmt("SELECT 4", 1.0)});
+        QCOMPARE(v.column(SessionWidget::ColNumber), (QStringList{"4", "3"}));
+        QCOMPARE(v.viewer(), QString("SELECT 4"));
+        v.data.queries.releaseBefore(3);
+        v.add({stmt("SELECT 5", 1.0)});   // before the tab is reloaded: released rows show nothing
+        QCOMPARE(v.column(SessionWidget::ColNumber), (QStringList{"5", "4", ""}));
+        v.w->loadQueries();
+        QCOMPARE(v.column(SessionWidget::ColNumber), (QStringList{"5", "4"}));
+    }
+
     void reloadKeepsColumnsSortAndFilter()
     {
         View v(lang(), kFirst + QList<Query>{stmt("SELECT 5", 5.0)});
