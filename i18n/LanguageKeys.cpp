@@ -51,7 +51,7 @@ const QList<LanguageGroupKeys>& languageKeys()
         QStringLiteral("save_session_btn"), QStringLiteral("saved_col"),
         QStringLiteral("sess_performed_str"), QStringLiteral("sess_saved_no_str"),
         QStringLiteral("sess_saved_yes_str"), QStringLiteral("session_title"),
-        QStringLiteral("user_col")}},
+        QStringLiteral("user_col"), QStringLiteral("released_str")}},
     {QStringLiteral("archive_view"), {
         QStringLiteral("archive_title"), QStringLiteral("clear_all_btn"),
         QStringLiteral("clear_all_question_str"), QStringLiteral("comment_btn"), QStringLiteral("comment_col"),
@@ -112,7 +112,8 @@ const QList<LanguageGroupKeys>& languageKeys()
         QStringLiteral("archive_read_error"), QStringLiteral("archive_save_error"),
         QStringLiteral("archive_write_error"), QStringLiteral("error_str"),
         QStringLiteral("mysql_conn_error"), QStringLiteral("sess_gone_error"),
-        QStringLiteral("sess_run_error"), QStringLiteral("lang_error")}},
+        QStringLiteral("sess_run_error"), QStringLiteral("lang_error"),
+        QStringLiteral("sess_released_error")}},
     {QStringLiteral("connections_view"), {
         QStringLiteral("cancel_btn"), QStringLiteral("check_status_str"),
         QStringLiteral("compres_str"), QStringLiteral("connect_meth_str"),

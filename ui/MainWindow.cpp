@@ -611,6 +611,8 @@ void MainWindow::reloadReleased(ulong id)
     // Open tabs of the session show the statements still kept.
     const int index = _mngr->getSessionIndex(id);
     const SessionData* data = index >= 0 ? _mngr->getSessionData(uint(index)) : nullptr;
+    if (data)
+        sessionList->refreshRow(data);
     for (int i = TabWidget::spacerIndex; data && i < ui->tabWidget->count(); ++i)
         if (auto* view = qobject_cast<SessionWidget*>(ui->tabWidget->widget(i)))
             if (view->session() == data)

@@ -185,7 +185,7 @@ protected:
 private:
     /// The settings' memory budget handed to the session manager, applied at once.
     void applyMemoryBudget();
-    /// Session tabs showing session `id` reload what is kept of it.
+    /// The session list's row and the tabs of session `id` show what is kept of it.
     void reloadReleased(ulong id);
     void createGraphics();
     void createTables();
