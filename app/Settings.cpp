@@ -1,5 +1,7 @@
 #include "Settings.h"
 
+#include <unistd.h>
+
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QDir>
@@ -72,6 +74,7 @@ void Settings::load()
     StayOnTop = s.value(QStringLiteral("StayOnTop"), false).toBool();
     MaxLinesFlow = s.value(QStringLiteral("MaxLinesFlow"), 300).toInt();
     MaxSessions = s.value(QStringLiteral("MaxSessions"), 100).toInt();
+    MemoryBudget = qBound(16, s.value(QStringLiteral("MemoryBudget"), defaultMemoryBudget()).toInt(), 1 << 20);
     AlwaysTunneling = s.value(QStringLiteral("AlwaysTunneling"), false).toBool();
     if (escapedGeneral)
         s.endGroup();
@@ -135,6 +138,7 @@ void Settings::saveGeneral()
     s.setValue(QStringLiteral("StayOnTop"), StayOnTop);
     s.setValue(QStringLiteral("MaxLinesFlow"), MaxLinesFlow);
     s.setValue(QStringLiteral("MaxSessions"), MaxSessions);
+    s.setValue(QStringLiteral("MemoryBudget"), MemoryBudget);
     s.setValue(QStringLiteral("AlwaysTunneling"), AlwaysTunneling);
     s.sync();
 }
@@ -189,4 +193,12 @@ QString Settings::decodeStr(const QString& text) const
     for (char& c : bytes)
         c ^= k;
     return QString::fromUtf8(bytes);
+}
+
+qint32 Settings::defaultMemoryBudget()
+{
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long pageSize = ::sysconf(_SC_PAGESIZE);
+    const qint64 mib = pages > 0 && pageSize > 0 ? qint64(pages) * pageSize / 4 / (1024 * 1024) : 2048;
+    return qint32(qBound<qint64>(16, mib, 2048));
 }

@@ -43,6 +43,10 @@ public:
     bool StayOnTop = false;
     qint32 MaxLinesFlow = 0;
     qint32 MaxSessions = 0;
+    /// MiB the window keeps captured statements in; beyond it the oldest are released.
+    qint32 MemoryBudget = 0;
+    /// A quarter of the machine's memory, at most 2 GiB, in MiB.
+    static qint32 defaultMemoryBudget();
     bool AlwaysTunneling = false;
     bool AutoStart = false;
     qint32 passwordKey = 0;

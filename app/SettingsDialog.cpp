@@ -28,6 +28,7 @@ SettingsDialog::SettingsDialog(languageEngine* lang, Settings* settings, QWidget
 
     ui->sbMaxFlow->setValue(settingsStore->MaxLinesFlow);
     ui->sbMaxSess->setValue(settingsStore->MaxSessions);
+    ui->sbMemory->setValue(settingsStore->MemoryBudget);
     ui->chTunnel->setChecked(settingsStore->AlwaysTunneling);
     ui->updates->setChecked(settingsStore->CheckUpdate);
     ui->openTab->setChecked(settingsStore->AutoOpenNewSession);
@@ -51,6 +52,7 @@ void SettingsDialog::changeLanguage()
     ui->stayOnTop->setText(lang->settings(QStringLiteral("stay_on_top_str")));
     ui->lbMaxFlow->setText(lang->settings(QStringLiteral("max_lines_in_flow_str")));
     ui->lbMaxSess->setText(lang->settings(QStringLiteral("max_sessions_in_sessions_str")));
+    ui->lbMemory->setText(lang->settings(QStringLiteral("memory_budget_str")));
     ui->chTunnel->setText(lang->settings(QStringLiteral("always_tunneling_str")));
 }
 
@@ -77,6 +79,7 @@ void SettingsDialog::accept()
 
     settingsStore->MaxLinesFlow = ui->sbMaxFlow->value();
     settingsStore->MaxSessions = ui->sbMaxSess->value();
+    settingsStore->MemoryBudget = ui->sbMemory->value();
     assign(settingsStore->AlwaysTunneling, ui->chTunnel->isChecked());
 
     settingsStore->saveGeneral();

@@ -167,6 +167,7 @@ void MngrSessions::slotAdd(SessionData* data)
     if (!data)
         return;
     data->id = ++lastId;
+    data->queries.setLedger(ledger);
     sessions.append(data);
     if (sessions.size() > maxSessions && maxSessions >= 0) {
         while (sessions.size() > maxSessions) {
@@ -205,16 +206,36 @@ void MngrSessions::slotQueries(ulong id, uint indexQuery, uint count)
     const SessionData* data = sessions.at(index);
     modelTopQueries->beginBatch();
     modelTopTables->beginBatch();
-    for (int i = int(indexQuery); i < data->queries.size(); ++i) {
-        const Query* q = data->queries.at(i);
-        addTopQuery(q->text, q->dbName, data->userName);
+    for (int i = qMax(int(indexQuery), data->queries.released()); i < data->queries.size(); ++i) {
+        // UTC: the pattern statistics keep instants, and a local time would be
+        // worked out for every statement here instead of for the rows shown.
+        const Query q = data->queries.at(i, Qt::UTC);
+        addTopQuery(q.text, q.dbName, data->userName);
         ++groupCounters[0];
-        ++groupCounters[queryGroup(q->text)];
-        countPattern(*q, *data);
+        ++groupCounters[queryGroup(q.text)];
+        countPattern(q, *data);
     }
     modelTopTables->endBatch();
     modelTopQueries->endBatch();
     emit newQueriesSession(uint(index), indexQuery, count);
+    keepWithinBudget();
+}
+
+void MngrSessions::keepWithinBudget()
+{
+    if (memoryBudget <= 0 || ledger->bytes <= memoryBudget)
+        return;
+    const qint64 target = memoryBudget / 10 * 9;
+    for (const bool ended : {true, false}) {
+        for (SessionData* data : qAsConst(sessions)) {
+            if (ledger->bytes <= target)
+                return;
+            if (data->duration.isNull() == ended || data->queries.kept() == 0)
+                continue;
+            data->queries.releaseBytes(ledger->bytes - target);
+            emit statementsReleased(data->id, data->queries.released());
+        }
+    }
 }
 
 void MngrSessions::countPattern(const Query& q, const SessionData& session)

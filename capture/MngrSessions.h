@@ -40,6 +40,16 @@ public:
     Settings* settings = nullptr;
     /// Most records kept; the oldest is dropped beyond it.
     int maxSessions = 10000;
+    /// Bytes the recorded sessions' statement logs may hold; 0 for no limit.
+    /// Beyond it the oldest statements are released: those of ended
+    /// sessions first, then those of running ones, each oldest session
+    /// first. Totals, counters and top lists are kept as they were counted.
+    qint64 memoryBudget = 0;
+    /// Bytes the recorded sessions' statement logs hold now.
+    qint64 statementBytes() const { return ledger->bytes; }
+    /// Releases statements until the logs hold at most 9/10 of the budget
+    /// (nothing while within it). Runs after every batch.
+    void keepWithinBudget();
     /// Table names after FROM, JOIN, DESCRIBE, DESC, UPDATE, INTO or DELETE (first capture).
     QRegularExpression tableRegExp;
 
@@ -121,6 +131,9 @@ signals:
     void newQueriesSession(uint index, uint indexQuery, uint count);
     void removeSession(ulong id);
     void setDbName(ulong id, QString name);
+    /// The first `released` statements of session `id` were let go to stay
+    /// within the memory budget.
+    void statementsReleased(ulong id, int released);
 
 private:
     void countPattern(const Query& q, const SessionData& session);
@@ -142,4 +155,5 @@ private:
     /// when that Session ends.
     QSet<SessionData*> orphanRecords;
     QList<SessionData*> recordsToFree;
+    std::shared_ptr<MemoryLedger> ledger = std::make_shared<MemoryLedger>();
 };

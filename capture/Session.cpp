@@ -4,16 +4,9 @@
 #include <QTextCodec>
 #include <QThread>
 
-#include <cmath>
-
 #include "ThreadCheck.h"
 #include "ThreadHandler.h"
 #include "ThreadSession.h"
-
-static int roundHalfUp(double v)
-{
-    return int(std::floor(v + 0.5));
-}
 
 Session::Session(int socketDescriptor, const ServerAddress& server, QObject* parent)
     : QObject(parent)
@@ -76,6 +69,7 @@ void Session::onStartSession(QDateTime datetimeStart, QString userName, QString 
     data->startedAt = datetimeStart;
     data->userName = userName;
     data->authenticated = auth;
+    data->queries.followRatings(&data->durationMsTotal, &data->durationMsMax);
     if (!dbName.isEmpty()) {
         data->dbName = dbName;
         currentDb = dbName;
@@ -88,36 +82,30 @@ void Session::onNewQueries(QList<QVariantList> queries)
     if (!data || queries.isEmpty())
         return;
     const uint indexQuery = uint(data->queries.size());
-    bool raisedMax = false;
     for (const QVariantList& tuple : queries) {
-        Query* q = QueryLog::fromTuple(tuple, data->codec);
-        q->percentOfMax = roundHalfUp(q->durationMs / maxDurationMs * 100.0);
-        q->shareOfTotal.follow(&q->durationMs, &data->durationMsTotal);
-        data->queries.append(q);
-        totalDurationMs += q->durationMs;
-        data->rowsTotal += q->rows;
-        data->responseKbTotal += q->responseKb;
-        data->requestKbTotal += q->requestKb;
-        if (q->durationMs > maxDurationMs) {
-            maxDurationMs = q->durationMs;
-            raisedMax = true;
-        }
-        if (!q->isError) {
-            const QString db = QueryLog::useTarget(q->text);
+        Query q = QueryLog::fromTuple(tuple, data->codec);
+        totalDurationMs += q.durationMs;
+        data->rowsTotal += q.rows;
+        data->responseKbTotal += q.responseKb;
+        data->requestKbTotal += q.requestKb;
+        if (q.durationMs > maxDurationMs)
+            maxDurationMs = q.durationMs;
+        if (!q.isError) {
+            const QString db = QueryLog::useTarget(q.text);
             if (!db.isNull())
                 currentDb = db;
-            const QString charset = QueryLog::setNamesCharset(q->text);
+            const QString charset = QueryLog::setNamesCharset(q.text);
             if (!charset.isNull())
                 data->codec = QueryLog::codecForCharset(charset);
         }
-        q->dbName = currentDb;
+        q.dbName = currentDb;
+        data->queries.append(q);
     }
+    // Every statement's share of the total and percent of the slowest one
+    // are worked out from these when read: a slower statement or a longer
+    // total re-rates the whole log without touching it.
     data->durationMsTotal = totalDurationMs;
-    // The shares follow the record's total by themselves; the percent of the
-    // slowest statement is rewritten only when the slowest one changed.
-    if (raisedMax)
-        for (Query* q : qAsConst(data->queries))
-            q->percentOfMax = roundHalfUp(q->durationMs / maxDurationMs * 100.0);
+    data->durationMsMax = maxDurationMs;
     emit newQueries(data->id, indexQuery, uint(queries.size()));
 }
 

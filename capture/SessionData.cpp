@@ -7,10 +7,7 @@ SessionData::SessionData()
 {
 }
 
-SessionData::~SessionData()
-{
-    qDeleteAll(queries);
-}
+SessionData::~SessionData() = default;
 
 namespace QueryLog {
 
@@ -19,9 +16,10 @@ QString paddedId(quint64 id)
     return QStringLiteral("%1").arg(id, 7, 10, QLatin1Char('0'));
 }
 
-Query* fromTuple(const QVariantList& tuple, QTextCodec* codec)
+Query fromTuple(const QVariantList& tuple, QTextCodec* codec)
 {
-    auto* q = new Query;
+    Query r;
+    Query* q = &r;
     const int n = tuple.size();
     if (n > 0)
         q->finishedAt = tuple.at(0).toDateTime();
@@ -39,7 +37,7 @@ Query* fromTuple(const QVariantList& tuple, QTextCodec* codec)
         q->rows = tuple.at(5).toUInt();
     if (n > 6)
         q->isError = tuple.at(6).toBool();
-    return q;
+    return r;
 }
 
 static QString withoutQuotes(QString s)

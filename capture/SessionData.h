@@ -7,73 +7,13 @@
 #include <QTime>
 #include <QVariantList>
 
+#include "StatementLog.h"
+
 class QTextCodec;
 
-/// A statement's percent of its session's total statement time. The
-/// session's records follow the running total (follow()) and work the
-/// percent out whenever it is read, so that a new batch changes the share of
-/// every earlier statement without touching them. A value assigned, or a
-/// copy, is a plain number that stays as it is.
-class ShareOfTotal
-{
-public:
-    ShareOfTotal() = default;
-    ShareOfTotal(float value) : fixed(value) {}
-    ShareOfTotal(const ShareOfTotal& other) : fixed(other) {}
-    ShareOfTotal& operator=(const ShareOfTotal& other)
-    {
-        const float value = other;
-        part = total = nullptr;
-        fixed = value;
-        return *this;
-    }
-    ShareOfTotal& operator=(float value)
-    {
-        part = total = nullptr;
-        fixed = value;
-        return *this;
-    }
-
-    /// From now on the share is `*partMs / *totalMs` in percent (0 while
-    /// the total is 0); both must outlive this object.
-    void follow(const double* partMs, const double* totalMs)
-    {
-        part = partMs;
-        total = totalMs;
-    }
-
-    operator float() const
-    {
-        if (!total)
-            return fixed;
-        return *total != 0.0 ? float(*part / *total * 100.0) : 0.0f;
-    }
-
-private:
-    const double* part = nullptr;
-    const double* total = nullptr;
-    float fixed = 0.0f;
-};
-
-/// One captured statement. A plain record owned by its SessionData;
-/// written and read in the GUI thread only.
-struct Query
-{
-    QString text;              ///< the statement, decoded with the session's codec at capture time
-    double durationMs = 0.0;   ///< from the first request byte to the forwarded answer, in ms
-    ShareOfTotal shareOfTotal; ///< percent of the session's total statement time
-    int percentOfMax = 0;      ///< percent of the session's slowest statement, rounded (halves up)
-    unsigned int rows = 0;     ///< rows returned
-    float responseKb = 0.0f;   ///< KiB of row data returned
-    float requestKb = 0.0f;    ///< KiB of statement sent
-    QString dbName;            ///< the session's current database when the statement was recorded
-    bool isError = false;      ///< the server answered with an error packet
-    QDateTime finishedAt;      ///< when the answer was decoded
-};
-
 /// One captured client connection and its statement log. A plain record;
-/// written and read in the GUI thread only. Deleting a SessionData deletes
-/// every Query of its log.
+/// written and read in the GUI thread only. The statement log belongs to
+/// the record.
 struct SessionData
 {
     SessionData();
@@ -90,9 +30,10 @@ struct SessionData
     float responseKbTotal = 0.0f;
     float requestKbTotal = 0.0f;
     double durationMsTotal = 0.0;  ///< sum of the statement times in ms, what the shares are taken of
+    double durationMsMax = 1.0;    ///< the slowest statement in ms (at least 1 ms), what the percents are taken of
     bool authenticated = false;
     QTextCodec* codec = nullptr;   ///< decodes statement bytes; "utf8" at start, changed by SET NAMES
-    QList<Query*> queries;         ///< the log, in the order the statements were answered
+    StatementLog queries;          ///< the log, in the order the statements were answered
 };
 
 Q_DECLARE_METATYPE(SessionData*)
@@ -108,9 +49,9 @@ QString paddedId(quint64 id);
 /// statement bytes, request KiB, response KiB, rows, error flag.
 constexpr int TupleSize = 7;
 
-/// A new Query from a tuple, its text decoded with `codec` (UTF-8 when null).
+/// A Query from a tuple, its text decoded with `codec` (UTF-8 when null).
 /// A tuple of another size yields a record with the elements it has.
-Query* fromTuple(const QVariantList& tuple, QTextCodec* codec);
+Query fromTuple(const QVariantList& tuple, QTextCodec* codec);
 
 /// The database a USE statement switches to (quotes and backquotes removed),
 /// or a null string when `text` is no USE statement.

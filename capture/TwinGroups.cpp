@@ -6,14 +6,14 @@
 
 namespace TwinGroups {
 
-QVector<TwinElement> group(const QList<Query*>& queries)
+QVector<TwinElement> group(const StatementLog& queries)
 {
     QVector<TwinElement> groups;
     QHash<QString, int> byText;
-    byText.reserve(queries.size());
+    byText.reserve(queries.kept());
     const QString separator = QStringLiteral(", ");
-    for (int i = 0; i < queries.size(); ++i) {
-        const QString& text = queries.at(i)->text;
+    for (int i = queries.released(); i < queries.size(); ++i) {
+        const QString text = queries.text(i);
         const auto found = byText.constFind(text);
         if (found != byText.constEnd()) {
             TwinElement& g = groups[found.value()];

@@ -13,7 +13,8 @@ const QList<LanguageGroupKeys>& languageKeys()
         QStringLiteral("auto_start_str"), QStringLiteral("check_new_str"),
         QStringLiteral("general_group"), QStringLiteral("language_str"),
         QStringLiteral("max_lines_in_flow_str"), QStringLiteral("max_sessions_in_sessions_str"),
-        QStringLiteral("settings_title"), QStringLiteral("stay_on_top_str")}},
+        QStringLiteral("settings_title"), QStringLiteral("stay_on_top_str"),
+        QStringLiteral("memory_budget_str")}},
     {QStringLiteral("about_view"), {
         QStringLiteral("about_title"), QStringLiteral("close_btn"),
         QStringLiteral("disclaimer_str"), QStringLiteral("license_str"),
@@ -58,7 +59,7 @@ const QList<LanguageGroupKeys>& languageKeys()
         QStringLiteral("save_session_btn"), QStringLiteral("saved_col"),
         QStringLiteral("sess_performed_str"), QStringLiteral("sess_saved_no_str"),
         QStringLiteral("sess_saved_yes_str"), QStringLiteral("session_title"),
-        QStringLiteral("user_col")}},
+        QStringLiteral("user_col"), QStringLiteral("released_str")}},
     {QStringLiteral("archive_view"), {
         QStringLiteral("archive_title"), QStringLiteral("clear_all_btn"),
         QStringLiteral("clear_all_question_str"), QStringLiteral("comment_btn"), QStringLiteral("comment_col"),
@@ -90,7 +91,8 @@ const QList<LanguageGroupKeys>& languageKeys()
         QStringLiteral("sql_col"), QStringLiteral("time_ms_col"), QStringLiteral("time_per_col"),
         QStringLiteral("title_str"), QStringLiteral("to_sql_editor_btn"),
         QStringLiteral("twin_btn"),
-        QStringLiteral("patterns_btn"), QStringLiteral("patterns_title")}},
+        QStringLiteral("patterns_btn"), QStringLiteral("patterns_title"),
+        QStringLiteral("released_str")}},
     {QStringLiteral("update_view"), {
         QStringLiteral("no_btn"), QStringLiteral("no_get_info_str"),
         QStringLiteral("no_updates_str"), QStringLiteral("update_confirm1_str"),
@@ -120,7 +122,8 @@ const QList<LanguageGroupKeys>& languageKeys()
         QStringLiteral("archive_read_error"), QStringLiteral("archive_save_error"),
         QStringLiteral("archive_write_error"), QStringLiteral("error_str"),
         QStringLiteral("mysql_conn_error"), QStringLiteral("sess_gone_error"),
-        QStringLiteral("sess_run_error"), QStringLiteral("lang_error")}},
+        QStringLiteral("sess_run_error"), QStringLiteral("lang_error"),
+        QStringLiteral("sess_released_error")}},
     {QStringLiteral("connections_view"), {
         QStringLiteral("cancel_btn"), QStringLiteral("check_status_str"),
         QStringLiteral("compres_str"), QStringLiteral("connect_meth_str"),

@@ -63,8 +63,9 @@ void FlowPage::enqueue(const SessionData* data, int from, quint32 firstNumber)
     const int end = data->queries.size();
     pending.reserve(pending.size() + std::max(0, end - from));
     quint32 number = firstNumber;
-    for (int i = std::max(0, from); i < end; ++i) {
-        const Query* q = data->queries.at(i);
+    for (int i = std::max(from, data->queries.released()); i < end; ++i) {
+        const Query stored = data->queries.at(i);
+        const Query* q = &stored;
         FlowRow r;
         r.number = number++;
         r.sessionId = data->id;
@@ -146,11 +147,11 @@ void FlowPage::onCurrentRowChanged(const QModelIndex& cur, const QModelIndex& pr
         return;
     }
     const SessionData* data = mngr->getSessionData(uint(std::max(0, mngr->getSessionIndex(id))));
-    if (!data || data->id != id || position < 0 || position >= data->queries.size()) {
+    if (!data || data->id != id || !data->queries.isKept(position)) {
         ui->queryViewer->clear();
         return;
     }
-    const QString& text = data->queries.at(position)->text;
+    const QString text = data->queries.text(position);
     if (ui->queryViewer->toPlainText() != text)
         ui->queryViewer->setPlainText(text);
 }
@@ -164,8 +165,7 @@ bool FlowPage::currentStatement(QString* text, QString* dbName) const
     const int index = mngr->getSessionIndex(id);
     const SessionData* data = index >= 0 ? mngr->getSessionData(uint(index)) : nullptr;
     *text = ui->queryViewer->toPlainText();
-    *dbName = data && position >= 0 && position < data->queries.size() ? data->queries.at(position)->dbName
-                                                                         : QString();
+    *dbName = data ? data->queries.dbName(position) : QString();
     return true;
 }
 

@@ -75,6 +75,9 @@ MainWindow::MainWindow(languageEngine* le, StyleEngine* se, Settings* settings, 
     connect(le, &languageEngine::languageChange, this, &MainWindow::changeLanguage);
     connect(ui->startBtn, &QPushButton::clicked, this, &MainWindow::onClickStartBtn);
     connect(ui->settingsBtn, &QPushButton::clicked, this, &MainWindow::onClickSettingsBtn);
+    applyMemoryBudget();
+    if (_mngr)
+        connect(_mngr, &MngrSessions::statementsReleased, this, &MainWindow::reloadReleased);
     connect(this, &MainWindow::changedProfileSettings, this, &MainWindow::settingsUpdate);
     connect(ui->clearSessionsBtn, &QPushButton::clicked, this, &MainWindow::onClickClearSessionsBtn);
     connect(ui->openTabSBtn, &QPushButton::clicked, this, &MainWindow::openTabSession);
@@ -305,8 +308,9 @@ void MainWindow::newQueries(uint index, uint indexQuery, uint count)
 
     const quint32 firstNumber = queryCount + 1;
     bool failed = false;
-    for (int i = int(indexQuery); i < data->queries.size(); ++i) {
-        const Query* q = data->queries.at(i);
+    for (int i = qMax(int(indexQuery), data->queries.released()); i < data->queries.size(); ++i) {
+        const Query stored = data->queries.at(i);
+        const Query* q = &stored;
         ++queryCount;
         rowsSeen += q->rows;
         responseKbSeen += q->responseKb;
@@ -540,6 +544,7 @@ void MainWindow::onClickSettingsBtn()
     // Lower limits take effect at once: the oldest rows go.
     flow->trimTo(_settings->MaxLinesFlow);
     sessionList->trimTo(_settings->MaxSessions);
+    applyMemoryBudget();
     if (!capturing) {
         emit startBtnPress();
         emit stopBtnPress();
@@ -618,4 +623,25 @@ void MainWindow::closeEvent(QCloseEvent* event)
         layout.insert(splitter->objectName(), splitter->saveState());
     _settings->saveWindowLayout(layout);
     event->accept();
+}
+
+void MainWindow::applyMemoryBudget()
+{
+    if (!_mngr || !_settings)
+        return;
+    _mngr->memoryBudget = qint64(_settings->MemoryBudget) * 1024 * 1024;
+    _mngr->keepWithinBudget();
+}
+
+void MainWindow::reloadReleased(ulong id)
+{
+    // Open tabs of the session show the statements still kept.
+    const int index = _mngr->getSessionIndex(id);
+    const SessionData* data = index >= 0 ? _mngr->getSessionData(uint(index)) : nullptr;
+    if (data)
+        sessionList->refreshRow(data);
+    for (int i = TabWidget::spacerIndex; data && i < ui->tabWidget->count(); ++i)
+        if (auto* view = qobject_cast<SessionWidget*>(ui->tabWidget->widget(i)))
+            if (view->session() == data)
+                view->loadQueries();
 }

@@ -184,6 +184,10 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    /// The settings' memory budget handed to the session manager, applied at once.
+    void applyMemoryBudget();
+    /// The session list's row and the tabs of session `id` show what is kept of it.
+    void reloadReleased(ulong id);
     void createGraphics();
     void createTables();
     void subscribe(bool on);

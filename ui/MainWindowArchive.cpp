@@ -13,6 +13,7 @@
 #include "SessionsPage.h"
 #include "languageEngine.h"
 
+#include <QLocale>
 #include <QMessageBox>
 
 #include <limits>
@@ -68,6 +69,10 @@ void MainWindow::onClickSaveBtn()
                                  QMessageBox::Ok);
             continue;
         }
+        if (data->queries.released() > 0)
+            QMessageBox::information(this, QStringLiteral("Quarvel"),
+                                     _le->errors(QStringLiteral("sess_released_error"))
+                                         .arg(SessionsPage::paddedId(id), QLocale::system().toString(data->queries.released())));
         // "Yes" only once the save is committed.
         QString savedAs;
         if (!archive->save(*data, &savedAs)) {
@@ -199,8 +204,8 @@ void MainWindow::on_btnCompareSessions_clicked()
             continue;   // dropped by the session manager since it was listed
         SessionQueries s{SessionsPage::paddedId(id), {}};
         s.queries.reserve(data->queries.size());
-        for (const Query* q : data->queries)
-            s.queries << q->text;
+        for (int i = data->queries.released(); i < data->queries.size(); ++i)
+            s.queries << data->queries.text(i);
         sessions << s;
     }
     if (sessions.isEmpty())

@@ -158,7 +158,7 @@ QVariant PatternModel::value(const Row& row, int column, int role) const
             return t;
         QString& text = column == ColFirstSeen ? row.firstText : row.lastText;
         if (text.isEmpty())
-            text = t.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+            text = t.toLocalTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
         return text;
     }
     case ColSession:

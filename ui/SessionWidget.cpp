@@ -43,8 +43,9 @@ double positive3(double value)
 
 } // namespace
 
-/// The statement table of a session tab: row i is statement i of the
-/// record, read from the record when a view asks, so that a batch costs the
+/// The statement table of a session tab: row i is statement base() + i of
+/// the record (the statements released before the table was loaded are not
+/// rows), read from the record when a view asks, so that a batch costs the
 /// rows it adds and no items are kept per statement. The statement cell's
 /// highlighted HTML, tool tip and one-line form (user role, what filtering
 /// and export read) are made the first time they are asked for and kept.
@@ -70,14 +71,18 @@ public:
         tips.clear();
         lines.clear();
         shown = 0;
+        first = record ? record->queries.released() : 0;
         endResetModel();
         append(n);
     }
 
+    /// The record's position of row 0.
+    int base() const { return first; }
+
     /// Shows statements up to `n` (the record's first `n`), announced as one insertion.
     void append(int n)
     {
-        n = qMin(n, record ? record->queries.size() : 0);
+        n = qMin(n, record ? record->queries.size() : 0) - first;
         if (n <= shown)
             return;
         beginInsertRows(QModelIndex(), shown, n - 1);
@@ -131,14 +136,15 @@ public:
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override
     {
         if (!index.isValid() || index.model() != this || index.row() >= shown || !record
-            || index.row() >= record->queries.size())
+            || !record->queries.isKept(first + index.row()))
             return QVariant();
         const int row = index.row();
-        const Query* q = record->queries.at(row);
+        const Query stored = record->queries.at(first + row);
+        const Query* q = &stored;
         const bool value = role == Qt::DisplayRole || role == Qt::EditRole;
         switch (index.column()) {
         case SessionWidget::ColNumber:
-            return value ? QVariant(row + 1) : QVariant();
+            return value ? QVariant(first + row + 1) : QVariant();
         case SessionWidget::ColStatus:
             return value ? QVariant(q->isError ? QStringLiteral("no") : QStringLiteral("yes")) : QVariant();
         case SessionWidget::ColQuery:
@@ -184,6 +190,7 @@ public:
 private:
     SessionData* record = nullptr;
     int shown = 0;   ///< rows that views know of
+    int first = 0;   ///< the record's position of row 0
     // Cached texts of the statement cell; a null string is not made yet.
     mutable QVector<QString> html;
     mutable QVector<QString> tips;
@@ -340,7 +347,11 @@ void SessionWidget::refreshTotals()
 {
     const QLocale locale = QLocale::system();
     const int queries = sessionData ? sessionData->queries.size() : 0;
-    setStatLabel(ui->statQuery, QStringLiteral("queries_str"), QString::number(queries));
+    const int released = sessionData ? sessionData->queries.released() : 0;
+    setStatLabel(ui->statQuery, QStringLiteral("queries_str"),
+                 released > 0 ? QStringLiteral("%1 (%2)").arg(queries).arg(
+                     text(QStringLiteral("released_str")).arg(QLocale::system().toString(released)))
+                              : QString::number(queries));
     setStatLabel(ui->statRecived, QStringLiteral("get_str"),
                  locale.toString(sessionData ? sessionData->responseKbTotal : 0.0f, 'f', 1)
                      + text(QStringLiteral("kb_str")));
@@ -418,7 +429,7 @@ void SessionWidget::loadQueries()
 {
     if (!sessionData)
         return;
-    const int n = sessionData->queries.size();
+    const int all = sessionData->queries.size();
     shownRow = -1;
 
     // The proxy is detached while the rows are built, so that it sorts and
@@ -427,12 +438,13 @@ void SessionWidget::loadQueries()
     const int sortColumn = header->sortIndicatorSection();
     const Qt::SortOrder sortOrder = header->sortIndicatorOrder();
     proxy->setSourceModel(nullptr);
-    model->reload(n);
+    model->reload(all);
     proxy->setSourceModel(model);
+    const int n = model->rowCount();
     QList<double> durations;
     durations.reserve(n);
-    for (const Query* q : qAsConst(sessionData->queries))
-        durations << q->durationMs;
+    for (int i = model->base(); i < all; ++i)
+        durations << sessionData->queries.durationMs(i);
     setupHeader();
     ui->tableQueries->sortByColumn(sortColumn, sortOrder);
 
@@ -466,10 +478,12 @@ void SessionWidget::addQueries(uint index, uint indexQuery, uint count)
         return;
     refreshTotals();
 
-    const int total = sessionData->queries.size();
-    const int end = int(qMin<qint64>(total, qint64(indexQuery) + count));
+    // Rows count from the first statement the table holds.
+    const int base = model->base();
+    const int total = sessionData->queries.size() - base;
+    const int end = int(qMin<qint64>(total, qint64(indexQuery) - base + count));
     const int have = model->rowCount();
-    const int first = int(qMin<qint64>(indexQuery, have));
+    const int first = int(qBound<qint64>(0, qint64(indexQuery) - base, have));
 
     // Rows of this batch that are shown already (loaded after the batch was
     // recorded) are read again; missing rows, also any skipped before, appended.
@@ -478,8 +492,8 @@ void SessionWidget::addQueries(uint index, uint indexQuery, uint count)
     if (have < end) {
         durations.reserve(end - have);
         for (int i = have; i < end; ++i)
-            durations << sessionData->queries.at(i)->durationMs;
-        model->append(end);
+            durations << sessionData->queries.durationMs(base + i);
+        model->append(base + end);
     }
 
     // Older rows: their share of the total and of the slowest statement moved.
@@ -515,7 +529,7 @@ void SessionWidget::followRow(int row)
 
 void SessionWidget::showQuery(int row)
 {
-    if (!sessionData || row < 0 || row >= sessionData->queries.size()) {
+    if (!sessionData || row < 0 || !sessionData->queries.isKept(model->base() + row)) {
         ui->queryViewer->clear();
         shownRow = -1;
         plotter.setDrawLinePosition(-1);
@@ -524,7 +538,7 @@ void SessionWidget::showQuery(int row)
     if (row == shownRow)
         return;
     shownRow = row;
-    ui->queryViewer->setPlainText(sessionData->queries.at(row)->text);
+    ui->queryViewer->setPlainText(sessionData->queries.text(model->base() + row));
     plotter.setDrawLinePosition(row);
 }
 
@@ -559,9 +573,9 @@ void SessionWidget::sendToSql(int command)
     if (!cur.isValid() || !sessionData)
         return;
     const int r = proxy->mapToSource(cur).row();
-    if (r < 0 || r >= sessionData->queries.size())
+    if (r < 0 || !sessionData->queries.isKept(model->base() + r))
         return;
-    emit sqlTabRequested(ui->queryViewer->toPlainText(), command, sessionData->queries.at(r)->dbName);
+    emit sqlTabRequested(ui->queryViewer->toPlainText(), command, sessionData->queries.dbName(model->base() + r));
 }
 
 void SessionWidget::on_btnToSql_clicked()
@@ -596,8 +610,9 @@ void SessionWidget::on_btnPatterns_clicked()
     if (!sessionData)
         return;
     StatementPatterns counted;
-    for (const Query* q : qAsConst(sessionData->queries))
-        counted.add(patternSample(*q, sessionData->id));
+    const StatementLog& log = sessionData->queries;
+    for (int i = log.released(); i < log.size(); ++i)
+        counted.add(patternSample(log.at(i, Qt::UTC), sessionData->id));
     QDialog dialog(this);
     dialog.setObjectName(QStringLiteral("patternsDialog"));
     dialog.setWindowTitle(text(QStringLiteral("patterns_title")).arg(QueryLog::paddedId(sessionData->id)));

@@ -11,6 +11,7 @@
 #include "TableStatusDelegate.h"
 #include "languageEngine.h"
 
+#include <QLocale>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QSet>
@@ -101,11 +102,8 @@ void SessionsPage::addSession(SessionData* data, uint index)
     row << number(data->rowsTotal);
     row << cell(ArchiveFormat::localeKb(double(data->responseKbTotal)));
     row << cell(yesNoText.value(1));
-    for (const Query* q : qAsConst(data->queries))
-        if (q->isError) {
-            row.at(ColStatus)->setText(QStringLiteral("no"));
-            break;
-        }
+    if (data->queries.errors() > 0)
+        row.at(ColStatus)->setText(QStringLiteral("no"));
     sessionsModel->appendRow(row);
     rowItems.insert(data->id, row.at(ColId));
 
@@ -198,6 +196,14 @@ void SessionsPage::refreshRow(const SessionData* data)
     set(ColQueries, uint(data->queries.size()));
     set(ColRows, data->rowsTotal);
     set(ColReceived, ArchiveFormat::localeKb(double(data->responseKbTotal)));
+    // How many of the statements counted are no longer held.
+    const int released = data->queries.released();
+    const QString tip = released > 0 && lang ? lang->sessions(QStringLiteral("released_str"))
+                                                   .arg(QLocale::system().toString(released))
+                                             : QString();
+    QStandardItem* queries = sessionsModel->item(r, ColQueries);
+    if (queries->toolTip() != tip)
+        queries->setToolTip(tip);
 }
 
 void SessionsPage::markError(unsigned long id)

@@ -14,7 +14,7 @@ QString number(double v, int decimals = 3)
 
 QString when(const QDateTime& t)
 {
-    return t.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
+    return t.toLocalTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
 }
 
 /// Rows to print: the top slots, then "other" (slot -1) when anything was folded.

@@ -1,7 +1,8 @@
 // quarvel-capture: the profiler's proxy and capture engine without a display.
 // Prints one line per captured statement on standard output and a summary
-// when stopped by SIGINT or SIGTERM; with --archive it saves every session
-// into the archive file when the session ends.
+// when stopped by SIGINT or SIGTERM; with --archive it writes every session
+// into the archive file as its statements come. A statement is kept only
+// until it is printed and written: memory stays flat however long it runs.
 #include "BuildInfo.h"
 #include "ProcessTuning.h"
 #include "ArchiveFormat.h"
@@ -20,7 +21,7 @@
 #include <QEventLoop>
 #include <QHostAddress>
 #include <QLocale>
-#include <QSet>
+#include <QHash>
 #include <QSocketNotifier>
 #include <QTextStream>
 #include <QTimer>
@@ -127,7 +128,15 @@ int main(int argc, char* argv[])
 
     // The archive: the same file and the same code as the window's Save.
     std::unique_ptr<ArchiveStore> archive;
-    QSet<ulong> archivedIds;
+    /// Sessions being written: the id text in the file, the statements
+    /// written so far, and the reason once a step failed.
+    struct Writing
+    {
+        QString savedAs;
+        int written = 0;
+        QString failure;
+    };
+    QHash<ulong, Writing> writing;
     if (options.archive) {
         const QString path = options.archive->isEmpty() ? ArchiveStore::defaultPath() : *options.archive;
         archive = std::make_unique<ArchiveStore>(QStringLiteral("quarvel-capture archive"));
@@ -142,16 +151,39 @@ int main(int argc, char* argv[])
             mngr.lastId = uint(qMin<quint64>(top, std::numeric_limits<uint>::max()));
         report.setArchive(path);
     }
-    const auto archiveSession = [&](const SessionData* s) {
-        if (!archive || !s || !s->authenticated || archivedIds.contains(s->id))
+    const auto startWriting = [&](const SessionData* s) {
+        if (!archive || !s->authenticated)
             return;
-        archivedIds.insert(s->id);
+        Writing& w = writing[s->id];
+        if (!archive->saveBegin(*s, &w.savedAs))
+            w.failure = archive->lastError();
+    };
+    const auto writeStatements = [&](const SessionData* s) {
+        const auto w = writing.find(s->id);
+        if (w == writing.end() || !w->failure.isEmpty())
+            return;
+        if (!archive->saveStatements(w->savedAs, *s, w->written)) {
+            w->failure = archive->lastError();
+            archive->remove({w->savedAs});
+        }
+        w->written = s->queries.size();
+    };
+    const auto archiveSession = [&](const SessionData* s) {
+        const auto w = writing.find(s->id);
+        if (w == writing.end())
+            return;
+        const Writing done = w.value();
+        writing.erase(w);
         const QString id = ArchiveFormat::sessionId(s->id);
-        QString savedAs;
-        if (!archive->save(*s, &savedAs)) {
+        const QString savedAs = done.savedAs;
+        QString failure = done.failure;
+        if (failure.isEmpty() && !archive->saveEnd(savedAs, *s)) {
+            failure = archive->lastError();
+            archive->remove({savedAs});
+        }
+        if (!failure.isEmpty()) {
             report.addArchiveFailure();
-            err() << "quarvel-capture: session " << id << " could not be saved to the archive: " << archive->lastError()
-                  << '\n';
+            err() << "quarvel-capture: session " << id << " could not be saved to the archive: " << failure << '\n';
             err().flush();
             return;
         }
@@ -169,7 +201,10 @@ int main(int argc, char* argv[])
         ++openSessions;
         report.addSession();
         const SessionData* s = mngr.getSessionData(index);
-        if (!s || quiet)
+        if (!s)
+            return;
+        startWriting(s);
+        if (quiet)
             return;
         out() << "# session " << CaptureReport::sessionNumber(s->id) << " opened: user " << s->userName
               << ", database " << (s->dbName.isEmpty() ? QStringLiteral("(none)") : s->dbName) << '\n';
@@ -188,12 +223,13 @@ int main(int argc, char* argv[])
         archiveSession(s);
     });
     QObject::connect(&mngr, &MngrSessions::newQueriesSession, [&](uint index, uint indexQuery, uint count) {
-        const SessionData* s = mngr.getSessionData(index);
+        SessionData* s = mngr.getSessionData(index);
         if (!s)
             return;
         const int end = qMin(s->queries.size(), int(indexQuery + count));
-        for (int i = int(indexQuery); i < end; ++i) {
-            const Query* q = s->queries.at(i);
+        for (int i = qMax(int(indexQuery), s->queries.released()); i < end; ++i) {
+            const Query stored = s->queries.at(i);
+            const Query* q = &stored;
             CapturedStatement c;
             c.finishedAt = q->finishedAt;
             c.session = s->id;
@@ -211,6 +247,9 @@ int main(int argc, char* argv[])
         }
         if (!quiet)
             out().flush();
+        // Printed, counted and written: nothing needs the statements now.
+        writeStatements(s);
+        s->queries.releaseBefore(s->queries.size());
     });
 
     ProxyServer proxy(&settings, &mngr, haveLanguage ? &le : nullptr);
@@ -317,7 +356,7 @@ int main(int argc, char* argv[])
     tick.start(20);
     drain.exec();
 
-    // Sessions whose end did not arrive in time are saved as they stand.
+    // Sessions whose end did not arrive in time are closed as they stand.
     if (archive) {
         const QDateTime now = QDateTime::currentDateTime();
         for (SessionData* s : qAsConst(mngr.sessions)) {

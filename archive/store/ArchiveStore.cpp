@@ -1,5 +1,7 @@
 #include "ArchiveStore.h"
 
+#include <functional>
+
 #include "ArchiveFormat.h"
 #include "SessionData.h"
 #include "Settings.h"
@@ -241,15 +243,12 @@ ArchivedSession ArchiveStore::describe(const SessionData& data, const QLocale& l
     row.rows = QString::number(data.rowsTotal);
     row.receivedKb = ArchiveFormat::localeKb(double(data.responseKbTotal), locale);
     row.error = QStringLiteral("yes");
-    for (const Query* q : data.queries)
-        if (q->isError) {
-            row.error = QStringLiteral("no");
-            break;
-        }
+    if (data.queries.errors() > 0)
+        row.error = QStringLiteral("no");
     return row;
 }
 
-bool ArchiveStore::save(const SessionData& data, QString* savedAs)
+bool ArchiveStore::ready()
 {
     if (!isOpen()) {
         if (error.isEmpty())
@@ -259,64 +258,114 @@ bool ArchiveStore::save(const SessionData& data, QString* savedAs)
     error.clear();
     // A file another program held locked when it was opened is brought up
     // to date now.
-    if (!upToDate() && !migrate())
+    return upToDate() || migrate();
+}
+
+bool ArchiveStore::insertSession(ArchivedSession* row)
+{
+    QSqlQuery taken(database());
+    taken.setForwardOnly(true);
+    taken.prepare(QStringLiteral("SELECT 1 FROM sessions WHERE id = ?"));
+    taken.addBindValue(row->id);
+    if (!taken.exec()) {
+        error = reason(taken.lastError());
         return false;
-    ArchivedSession row = describe(data);
+    }
+    if (taken.next()) {
+        taken.finish();
+        row->id = ArchiveFormat::sessionId(maxId() + 1);
+    }
+    return exec(QStringLiteral("INSERT INTO sessions (id, datetime, db, user, queries, elapsed, rows, "
+                               "receivedKb, comment, error) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                {row->id, row->datetime, row->db, row->user, row->queries, row->elapsed, row->rows, row->receivedKb,
+                 row->comment, row->error});
+}
+
+bool ArchiveStore::insertStatements(const QString& id, const SessionData& data, int from)
+{
+    // One statement prepared once, bound and run per record.
+    QSqlQuery insert(database());
+    bool ok = insert.prepare(QStringLiteral("INSERT INTO queries (id, num, time, timeAll, great, rows, send, get, "
+                                            "query, db, error) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    for (int i = qMax(from, data.queries.released()); ok && i < data.queries.size(); ++i) {
+        const Query q = data.queries.at(i);
+        insert.bindValue(0, id);
+        insert.bindValue(1, i);
+        insert.bindValue(2, ArchiveFormat::fixed3(q.durationMs));
+        insert.bindValue(3, ArchiveFormat::positive3(q.shareOfTotal));
+        insert.bindValue(4, QString::number(q.percentOfMax));
+        insert.bindValue(5, QString::number(q.rows));
+        // `send` holds what the client received, `get` what it sent.
+        insert.bindValue(6, ArchiveFormat::positive3(q.responseKb));
+        insert.bindValue(7, ArchiveFormat::positive3(q.requestKb));
+        insert.bindValue(8, q.text.isNull() ? QString(QLatin1String("")) : q.text);
+        insert.bindValue(9, q.dbName.isNull() ? QString(QLatin1String("")) : q.dbName);
+        insert.bindValue(10, q.isError ? QStringLiteral("1") : QStringLiteral("0"));
+        ok = insert.exec();
+    }
+    if (!ok)
+        error = reason(insert.lastError());
+    return ok;
+}
+
+bool ArchiveStore::inTransaction(const std::function<bool()>& work)
+{
     if (!begin())
         return false;
-
-    bool ok = true;
-    {
-        QSqlQuery taken(database());
-        taken.setForwardOnly(true);
-        taken.prepare(QStringLiteral("SELECT 1 FROM sessions WHERE id = ?"));
-        taken.addBindValue(row.id);
-        if (!taken.exec()) {
-            error = reason(taken.lastError());
-            ok = false;
-        } else if (taken.next()) {
-            taken.finish();
-            row.id = ArchiveFormat::sessionId(maxId() + 1);
-        }
-    }
-    ok = ok
-         && exec(QStringLiteral("INSERT INTO sessions (id, datetime, db, user, queries, elapsed, rows, "
-                                "receivedKb, comment, error) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-                 {row.id, row.datetime, row.db, row.user, row.queries, row.elapsed, row.rows, row.receivedKb,
-                  row.comment, row.error});
-    if (ok) {
-        // One statement prepared once, bound and run per record.
-        QSqlQuery insert(database());
-        ok = insert.prepare(QStringLiteral("INSERT INTO queries (id, num, time, timeAll, great, rows, send, get, "
-                                           "query, db, error) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-        for (int i = 0; ok && i < data.queries.size(); ++i) {
-            const Query* q = data.queries.at(i);
-            insert.bindValue(0, row.id);
-            insert.bindValue(1, i);
-            insert.bindValue(2, ArchiveFormat::fixed3(q->durationMs));
-            insert.bindValue(3, ArchiveFormat::positive3(float(q->shareOfTotal)));
-            insert.bindValue(4, QString::number(q->percentOfMax));
-            insert.bindValue(5, QString::number(q->rows));
-            // `send` holds what the client received, `get` what it sent.
-            insert.bindValue(6, ArchiveFormat::positive3(q->responseKb));
-            insert.bindValue(7, ArchiveFormat::positive3(q->requestKb));
-            insert.bindValue(8, q->text.isNull() ? QString(QLatin1String("")) : q->text);
-            insert.bindValue(9, q->dbName.isNull() ? QString(QLatin1String("")) : q->dbName);
-            insert.bindValue(10, q->isError ? QStringLiteral("1") : QStringLiteral("0"));
-            ok = insert.exec();
-        }
-        if (!ok)
-            error = reason(insert.lastError());
-    }
-    if (!ok) {
+    if (!work()) {
         rollback();
         return false;
     }
-    if (!commit())
+    return commit();
+}
+
+bool ArchiveStore::save(const SessionData& data, QString* savedAs)
+{
+    if (!ready())
+        return false;
+    ArchivedSession row = describe(data);
+    if (!inTransaction([&] { return insertSession(&row) && insertStatements(row.id, data, 0); }))
         return false;
     if (savedAs)
         *savedAs = row.id;
     return true;
+}
+
+bool ArchiveStore::saveBegin(const SessionData& data, QString* savedAs)
+{
+    if (!ready())
+        return false;
+    ArchivedSession row = describe(data);
+    if (!inTransaction([&] { return insertSession(&row); }))
+        return false;
+    *savedAs = row.id;
+    return true;
+}
+
+bool ArchiveStore::saveStatements(const QString& id, const SessionData& data, int from)
+{
+    error.clear();
+    return inTransaction([&] { return insertStatements(id, data, from); });
+}
+
+bool ArchiveStore::saveEnd(const QString& id, const SessionData& data)
+{
+    error.clear();
+    ArchivedSession row = describe(data);
+    row.id = id;
+    // Statements written while the session ran carry the ratings of then:
+    // they are rated again against the session's final total and slowest
+    // statement, from their stored durations.
+    return inTransaction([&] {
+        return exec(QStringLiteral("UPDATE sessions SET datetime = ?, db = ?, user = ?, queries = ?, elapsed = ?, "
+                                   "rows = ?, receivedKb = ?, error = ? WHERE id = ?"),
+                    {row.datetime, row.db, row.user, row.queries, row.elapsed, row.rows, row.receivedKb, row.error,
+                     row.id})
+               && exec(QStringLiteral("UPDATE queries SET timeAll = CASE WHEN CAST(time AS REAL) * 100.0 / ? > 0 "
+                                      "THEN printf('%.3f', CAST(time AS REAL) * 100.0 / ?) ELSE '0' END, "
+                                      "great = CAST(CAST(time AS REAL) * 100.0 / ? + 0.5 AS INTEGER) WHERE id = ?"),
+                       {data.durationMsTotal, data.durationMsTotal, qMax(1.0, data.durationMsMax), row.id});
+    });
 }
 
 QVector<ArchivedSession> ArchiveStore::sessions(bool* ok)
@@ -395,7 +444,8 @@ SessionData* ArchiveStore::load(const ArchivedSession& row)
     data->responseKbTotal = float(ArchiveFormat::readLocaleKb(row.receivedKb));
     data->authenticated = true;
     while (q.next()) {
-        auto* query = new Query;
+        Query stored;
+        Query* query = &stored;
         query->durationMs = q.value(0).toDouble();
         query->shareOfTotal = q.value(1).toFloat();
         query->percentOfMax = q.value(2).toInt();
@@ -407,7 +457,7 @@ SessionData* ArchiveStore::load(const ArchivedSession& row)
         query->isError = q.value(8).toBool();
         data->requestKbTotal += query->requestKb;
         data->durationMsTotal += query->durationMs;
-        data->queries.append(query);
+        data->queries.append(stored);
     }
     return data;
 }

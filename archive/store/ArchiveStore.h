@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <QVector>
 
+#include <functional>
+
 struct SessionData;
 
 /// One row of the archive's `sessions` table: every value as the text the
@@ -84,6 +86,17 @@ public:
     /// id text used. False (nothing written) on any failure.
     bool save(const SessionData& data, QString* savedAs = nullptr);
 
+    /// A session saved while it runs, in steps of one transaction each:
+    /// saveBegin() writes its row as it stands (numbered as save() does,
+    /// the id text used in `savedAs`); saveStatements() appends the
+    /// statements from position `from` on that the record still holds;
+    /// saveEnd() writes the row's final figures and rates every saved
+    /// statement against the session's total and slowest statement. A
+    /// failed step leaves what the earlier ones wrote (remove() it).
+    bool saveBegin(const SessionData& data, QString* savedAs);
+    bool saveStatements(const QString& id, const SessionData& data, int from);
+    bool saveEnd(const QString& id, const SessionData& data);
+
     /// Every saved session, newest number first; empty on failure (`ok` false).
     QVector<ArchivedSession> sessions(bool* ok = nullptr);
     /// The saved row of `id`; `found` false when there is none.
@@ -107,6 +120,13 @@ private:
     QStringList columns(const QString& table);
     bool begin();
     bool commit();
+    /// Runs `work` in a transaction: committed when it returns true.
+    bool inTransaction(const std::function<bool()>& work);
+    /// Open and up to date, or false with the reason.
+    bool ready();
+    /// Inserts the session row, under the next free number when `row`'s is taken.
+    bool insertSession(ArchivedSession* row);
+    bool insertStatements(const QString& id, const SessionData& data, int from);
     void rollback();
     bool exec(const QString& sql, const QVariantList& values = {});
     /// The statement columns to read, with '' for an `error` column the file lacks.

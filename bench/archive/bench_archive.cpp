@@ -64,7 +64,8 @@ SessionData* session(ulong id, int n, int variant)
     s->authenticated = true;
     s->duration = QTime(0, 12, 3, 456);
     for (int i = 0; i < n; ++i) {
-        auto* q = new Query;
+        Query stored;
+            Query* q = &stored;
         q->text = QStringLiteral("SELECT o.id, o.total, c.name FROM orders o JOIN customers c ON c.id = o.customer_id "
                                  "WHERE o.id = %1 AND o.status IN ('open', 'paid')%2")
                       .arg(i % 997 + (variant > 0 && i % 1000 == 0 ? variant : 0))
@@ -79,7 +80,7 @@ SessionData* session(ulong id, int n, int variant)
         s->rowsTotal += q->rows;
         s->responseKbTotal += q->responseKb;
         s->requestKbTotal += q->requestKb;
-        s->queries.append(q);
+        s->queries.append(stored);
     }
     return s;
 }
@@ -147,7 +148,7 @@ int main(int argc, char* argv[])
         t.start();
         for (int i = 0; i < s->queries.size(); ++i) {
             q.bindValue(0, i);
-            q.bindValue(1, s->queries.at(i)->text);
+            q.bindValue(1, s->queries.text(i));
             q.exec();
         }
         print("autocommit-ms@1000", elapsedMs(t));

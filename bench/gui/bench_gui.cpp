@@ -16,9 +16,13 @@
 //   rss-mb@S          resident memory S seconds after start (at a third of the
 //                     run and at its end)
 //   records           statements held by the session records at the end
+//   released          statements released to stay within the memory budget
+//   statement-mib     MiB the statement logs hold at the end
+// With --rss-every S it also prints "rss-mb@S value" every S seconds.
 //
 // usage: bench_gui --server HOST:PORT --user U --password P --port N
 //                  [--duration S] [--open-after S] [--cycle S] [--top-tab queries|patterns]
+//                  [--budget MIB] [--rss-every S]
 
 #include "FlowModel.h"
 #include "FlowPage.h"
@@ -78,7 +82,7 @@ int main(int argc, char* argv[])
 
     QString server, user, password;
     QString topTab = QStringLiteral("queries");
-    int port = 0, duration = 180, openAfter = 5, cycle = 5;
+    int port = 0, duration = 180, openAfter = 5, cycle = 5, budget = 0, rssEvery = 0;
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); i += 2) {
         const QString& k = args.at(i);
@@ -91,6 +95,8 @@ int main(int argc, char* argv[])
         else if (k == QLatin1String("--open-after")) openAfter = v.toInt();
         else if (k == QLatin1String("--cycle")) cycle = v.toInt();
         else if (k == QLatin1String("--top-tab")) topTab = v;
+        else if (k == QLatin1String("--budget")) budget = v.toInt();
+        else if (k == QLatin1String("--rss-every")) rssEvery = v.toInt();
         else {
             std::fprintf(stderr, "unknown option %s\n", qPrintable(k));
             return 2;
@@ -122,6 +128,8 @@ int main(int argc, char* argv[])
     p->ProfilerPort = port;
     p->StatusPeriod = 3;
     settings.AutoOpenNewSession = false;
+    if (budget > 0)
+        settings.MemoryBudget = budget;
 
     MngrSessions mngr(&settings);
     StyleEngine style;
@@ -208,6 +216,13 @@ int main(int argc, char* argv[])
     });
     pages.start(cycle * 1000);
 
+    QTimer rssTimer;
+    QObject::connect(&rssTimer, &QTimer::timeout, [&] {
+        std::printf("rss-mb@%.0f %.1f\n", clock.elapsed() / 1000.0, rssMb());
+        std::fflush(stdout);
+    });
+    if (rssEvery > 0)
+        rssTimer.start(rssEvery * 1000);
     QList<QPair<int, double>> rss;
     const int firstSample = std::max(1, std::min(60, duration / 3));
     QTimer::singleShot(firstSample * 1000, [&] { rss << qMakePair(firstSample, rssMb()); });
@@ -217,9 +232,13 @@ int main(int argc, char* argv[])
     });
     app.exec();
 
-    qint64 records = 0;
-    for (const SessionData* d : qAsConst(mngr.sessions))
-        records += d->queries.size();
+    qint64 records = 0, released = 0;
+    for (const SessionData* d : qAsConst(mngr.sessions)) {
+        records += d->queries.kept();
+        released += d->queries.released();
+    }
+    std::printf("released %lld\n", static_cast<long long>(released));
+    std::printf("statement-mib %.1f\n", double(mngr.statementBytes()) / (1024 * 1024));
     std::printf("statements %u\n", window.queryCount);
     std::printf("flow-rows %d\n", flow->rowCount());
     std::printf("flow-rows-highlighted %d\n", flow->highlightedCount());

@@ -20,21 +20,22 @@ SessionData* session(int n, int distinct)
 {
     auto* data = new SessionData;
     for (int i = 0; i < n; ++i) {
-        auto* q = new Query;
+        Query stored;
+            Query* q = &stored;
         q->text = QStringLiteral("SELECT * FROM orders WHERE customer = %1 AND state = 'open'").arg(i % distinct);
-        data->queries << q;
+        data->queries.append(stored);
     }
     return data;
 }
 
 /// Every statement compared with every group found so far.
-int pairwise(const QList<Query*>& queries)
+int pairwise(const StatementLog& queries)
 {
     QVector<TwinElement> groups;
     for (int i = 0; i < queries.size(); ++i) {
         bool found = false;
         for (TwinElement& g : groups) {
-            if (g.text == queries.at(i)->text) {
+            if (g.text == queries.text(i)) {
                 ++g.count;
                 g.numbers += QStringLiteral(", ") + QString::number(i + 1);
                 found = true;
@@ -42,7 +43,7 @@ int pairwise(const QList<Query*>& queries)
             }
         }
         if (!found)
-            groups.append(TwinElement{queries.at(i)->text, QString::number(i + 1), 1});
+            groups.append(TwinElement{queries.text(i), QString::number(i + 1), 1});
     }
     return groups.size();
 }

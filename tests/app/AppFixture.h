@@ -68,7 +68,8 @@ struct App : EnglishTexts
     {
         const uint first = uint(data->queries.size());
         for (const QString& t : texts) {
-            auto* q = new Query;
+            Query stored;
+            Query* q = &stored;
             q->isError = t.startsWith(QLatin1Char('!'));
             q->text = q->isError ? t.mid(1) : t;
             q->durationMs = ms;
@@ -78,7 +79,7 @@ struct App : EnglishTexts
             q->finishedAt = QDateTime::currentDateTime();
             data->rowsTotal += rows;
             data->responseKbTotal += q->responseKb;
-            data->queries.append(q);
+            data->queries.append(stored);
         }
         mngr->slotQueries(data->id, first, uint(texts.size()));
     }

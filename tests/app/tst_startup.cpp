@@ -88,7 +88,7 @@ private slots:
         // The first run wrote every general option to [General], and no profile.
         QSettings s(settingsPath(), QSettings::IniFormat);
         QCOMPARE(s.allKeys(), (QStringList{"AlwaysTunneling", "AutoOpenNewSession", "AutoStart", "CheckUpdate",
-                                           "Language", "MaxLinesFlow", "MaxSessions", "StayOnTop"}));
+                                           "Language", "MaxLinesFlow", "MaxSessions", "MemoryBudget", "StayOnTop"}));
         QCOMPARE(s.value("Language").toString(), QString("english"));
     }
 

@@ -89,24 +89,24 @@ inline void writeOldFile(const QString& path, const QString& version)
 /// statements (a text starting with "!" failed) and figures for each.
 inline SessionData* makeSession(ulong id, const QStringList& texts)
 {
-    SessionData* s = sessionOf(texts, id);
+    SessionData* s = sessionOf(texts, id, [](Query& q, int i) {
+        q.durationMs = 1.25 + i;
+        q.shareOfTotal = i == 0 ? 0.0f : 12.5f;
+        q.percentOfMax = 40 + i;
+        q.rows = 3u * unsigned(i);
+        q.responseKb = 0.5f;
+        q.requestKb = i == 0 ? 0.0f : 0.125f;
+        q.dbName = QStringLiteral("shop");
+    });
     s->startedAt = QDateTime(QDate(2026, 3, 5), QTime(14, 3));
     s->userName = QStringLiteral("app");
     s->dbName = QStringLiteral("shop");
     s->authenticated = true;
     s->duration = QTime(0, 1, 2, 345);
-    for (int i = 0; i < texts.size(); ++i) {
-        Query* q = s->queries.at(i);
-        q->durationMs = 1.25 + i;
-        q->shareOfTotal = i == 0 ? 0.0f : 12.5f;
-        q->percentOfMax = 40 + i;
-        q->rows = 3u * unsigned(i);
-        q->responseKb = 0.5f;
-        q->requestKb = i == 0 ? 0.0f : 0.125f;
-        q->dbName = QStringLiteral("shop");
-        s->rowsTotal += q->rows;
-        s->responseKbTotal += q->responseKb;
-        s->requestKbTotal += q->requestKb;
+    for (const Query& q : s->queries) {
+        s->rowsTotal += q.rows;
+        s->responseKbTotal += q.responseKb;
+        s->requestKbTotal += q.requestKb;
     }
     return s;
 }
@@ -127,11 +127,11 @@ inline bool saveInto(const QString& file, ulong id, const QStringList& texts)
 inline QStringList statements(const SessionData* s)
 {
     QStringList out;
-    for (const Query* q : s->queries)
-        out << QStringList{q->text, QString::number(q->durationMs), QString::number(float(q->shareOfTotal)),
-                           QString::number(q->percentOfMax), QString::number(q->rows),
-                           QString::number(q->responseKb), QString::number(q->requestKb), q->dbName,
-                           QString::number(q->isError)}
+    for (const Query& q : s->queries)
+        out << QStringList{q.text, QString::number(q.durationMs), QString::number(q.shareOfTotal),
+                           QString::number(q.percentOfMax), QString::number(q.rows),
+                           QString::number(q.responseKb), QString::number(q.requestKb), q.dbName,
+                           QString::number(q.isError)}
                    .join(QLatin1Char('|'));
     return out;
 }

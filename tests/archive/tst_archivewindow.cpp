@@ -104,12 +104,24 @@ private slots:
         QCOMPARE(saveSessions({a->id, b->id}), QStringList());
         QCOMPARE(stored("SELECT COUNT(*) FROM queries"), QStringList{"3"});
 
+        // a session whose first statements were released: said so, the rest saved at their positions
+        SessionData* part = closed({"SELECT gone", "SELECT kept"});
+        part->queries.releaseBefore(1);
+        emit fx->mngr->statementsReleased(part->id, 1);   // the session list says so
+        QCOMPARE(fx->sessions()->item(fx->sessionRow(part->id), SessionsPage::ColQueries)->toolTip(),
+                 fx->lang->sessions("released_str").arg(1));
+        QCOMPARE(saveSessions({part->id}),
+                 QStringList{"Quarvel|" + fx->lang->errors("sess_released_error").arg("0000012", "1")});
+        QCOMPARE(stored("SELECT queries FROM sessions WHERE id = '0000012'"), QStringList{"2"});
+        QCOMPARE(stored("SELECT num, query FROM queries WHERE id = '0000012'"), QStringList{"1|SELECT kept"});
+        QVERIFY(RawFile(ArchiveStore::defaultPath()).run("DELETE FROM sessions WHERE id = '0000012';\nDELETE FROM queries WHERE id = '0000012'"));
+
         // a save the file refuses: the reason shown, "No" left, nothing written
         QVERIFY(RawFile(ArchiveStore::defaultPath())
                     .run("CREATE TRIGGER refuse BEFORE INSERT ON queries BEGIN SELECT RAISE(ABORT, 'archive refused'); END"));
         SessionData* c = closed({"SELECT 1"});
         const QStringList boxes = saveSessions({c->id});
-        QVERIFY2(boxes.size() == 1 && boxes.at(0).contains("0000012: archive refused"), qPrintable(boxes.join('\n')));
+        QVERIFY2(boxes.size() == 1 && boxes.at(0).contains("0000013: archive refused"), qPrintable(boxes.join('\n')));
         QCOMPARE(saved({c->id}), QStringLiteral("No"));
         QCOMPARE(stored("SELECT COUNT(*) FROM sessions"), QStringList{"2"});
 

@@ -56,15 +56,15 @@ class TstCaptureClients : public QObject
         for (const SessionData* s : mngr().sessions.mid(mark)) {
             out << QStringLiteral("session %1 %2%3%4")
                        .arg(s->userName, s->dbName, s->authenticated ? "" : " (no login)", s->duration.isNull() ? " (open)" : "");
-            for (const Query* q : s->queries)
-                out << QStringLiteral("%1|%2|%3|%4%5").arg(q->rows).arg(q->isError).arg(q->dbName, q->text,
-                                                                                         q->durationMs > 0 ? "" : " (no duration)");
+            for (const Query& q : s->queries)
+                out << QStringLiteral("%1|%2|%3|%4%5").arg(q.rows).arg(q.isError).arg(q.dbName, q.text,
+                                                                                       q.durationMs > 0 ? "" : " (no duration)");
         }
         return out;
     }
 
     /// The statement recorded at `index` of the last session.
-    const Query* recorded(int index) { return mngr().sessions.last()->queries.at(index); }
+    Query recorded(int index) { return mngr().sessions.last()->queries.at(index); }
 
 private slots:
     void initTestCase()
@@ -129,9 +129,9 @@ private slots:
                                          "3|0" + d + "SELECT id, name FROM cap_plain ORDER BY id", "0|1" + d + "SELECT * FROM no_such_table",
                                          "1|0" + d + "SELECT SLEEP(0.3)", "3|0" + d + "SELECT 1; SELECT 2, 3 UNION SELECT 4, 5"}));
         // row payloads: "1" "one" -> 2 + 4 bytes, "2" "two" -> 6, "3" "three" -> 8
-        QCOMPARE(recorded(3)->responseKb, 20.0f / 1024);
+        QCOMPARE(recorded(3).responseKb, 20.0f / 1024);
         // the server cannot answer before the sleep is over
-        QVERIFY2(recorded(5)->durationMs >= 300.0, qPrintable(QString::number(recorded(5)->durationMs)));
+        QVERIFY2(recorded(5).durationMs >= 300.0, qPrintable(QString::number(recorded(5).durationMs)));
         QVERIFY(mngr().modelTopQueries->countOf("SELECT * FROM no_such_table") >= 1); // counted into the lists
     }
 
@@ -146,8 +146,8 @@ private slots:
                                          "0|0||SET max_recursive_iterations = 1000000", "100000|0||" + sequence(100000),
                                          "1|0||SELECT REPEAT('x', 5000)"}));
         // each row is one length byte and the digits: 9*2 + 90*3 + 900*4 + 9000*5 + 90000*6 + 7 bytes
-        QCOMPARE(recorded(2)->responseKb, float(588895 / 1024.0));
-        QCOMPARE(recorded(3)->responseKb, (3 + 5000) / 1024.0f); // lenenc 0xFC + 2 bytes
+        QCOMPARE(recorded(2).responseKb, float(588895 / 1024.0));
+        QCOMPARE(recorded(3).responseKb, (3 + 5000) / 1024.0f); // lenenc 0xFC + 2 bytes
     }
 
     void cliDatabasesAndCharacterSet()
@@ -229,10 +229,10 @@ private slots:
         // a prepared statement is recorded once when prepared (without rows) and once per execution
         QMap<quint32, int> byRows;
         for (const SessionData* s : mngr().sessions.mid(mark))
-            for (const Query* q : s->queries)
-                if (q->text.startsWith("SELECT c FROM sbtest1 WHERE id=")) {
-                    QVERIFY(!q->isError);
-                    ++byRows[q->rows];
+            for (const Query& q : s->queries)
+                if (q.text.startsWith("SELECT c FROM sbtest1 WHERE id=")) {
+                    QVERIFY(!q.isError);
+                    ++byRows[q.rows];
                 }
         QCOMPARE(byRows, (psMode == "auto" ? QMap<quint32, int>{{0, 2}, {1, 400}} : QMap<quint32, int>{{1, 400}}));
         sysbench(db.port, {"cleanup"});

@@ -5,17 +5,22 @@
 
 #include <QStringList>
 
+#include <functional>
+
 /// A session record numbered `id` (on the heap, so that a test can drop it)
 /// with `texts` as its statements; a text starting with "!" failed (the "!"
-/// removed).
-inline SessionData* sessionOf(const QStringList& texts, unsigned long id = 42)
+/// removed). `fill` sets the other figures of statement i.
+inline SessionData* sessionOf(const QStringList& texts, unsigned long id = 42,
+                              const std::function<void(Query&, int)>& fill = {})
 {
     auto* s = new SessionData;
     s->id = id;
-    for (const QString& t : texts) {
-        auto* q = new Query;
-        q->isError = t.startsWith(QLatin1Char('!'));
-        q->text = q->isError ? t.mid(1) : t;
+    for (int i = 0; i < texts.size(); ++i) {
+        Query q;
+        q.isError = texts.at(i).startsWith(QLatin1Char('!'));
+        q.text = q.isError ? texts.at(i).mid(1) : texts.at(i);
+        if (fill)
+            fill(q, i);
         s->queries.append(q);
     }
     return s;
@@ -25,7 +30,7 @@ inline SessionData* sessionOf(const QStringList& texts, unsigned long id = 42)
 inline QStringList textsOf(const SessionData* s)
 {
     QStringList out;
-    for (const Query* q : s->queries)
-        out << q->text;
+    for (const Query& q : s->queries)
+        out << q.text;
     return out;
 }

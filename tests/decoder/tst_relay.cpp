@@ -187,7 +187,7 @@ private slots:
         const QList<SessionData*>& records = rig.capture->mngr.sessions;
         QVERIFY(records.size() == 1 && records[0]->userName == db.user && !records[0]->duration.isNull());
         if (cut == Cut::LocalInfile)
-            QCOMPARE(records[0]->queries.value(0) ? records[0]->queries[0]->text : QString(), QStringLiteral("CREATE TEMPORARY TABLE t (a TEXT)"));
+            QCOMPARE(records[0]->queries.text(0), QStringLiteral("CREATE TEMPORARY TABLE t (a TEXT)"));
     }
 
     void serverVanishesMidTransfer_data()

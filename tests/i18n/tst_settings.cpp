@@ -50,7 +50,11 @@ private slots:
         QVERIFY(readFile(iniPath()).startsWith("[General]\n"));
         QCOMPARE(storedPairs(), QStringList({"AlwaysTunneling=false", "AutoOpenNewSession=false", "AutoStart=true",
                                              "CheckUpdate=true", "Language=english", "MaxLinesFlow=300",
-                                             "MaxSessions=100", "StayOnTop=false"}));
+                                             "MaxSessions=100",
+                                             QStringLiteral("MemoryBudget=%1").arg(Settings::defaultMemoryBudget()),
+                                             "StayOnTop=false"}));
+        // a quarter of the machine's memory, at most 2 GiB
+        QVERIFY(Settings::defaultMemoryBudget() >= 16 && Settings::defaultMemoryBudget() <= 2048);
         QVERIFY(Settings().existsFile());
     }
 

@@ -30,7 +30,6 @@ private slots:
     void cleanup() { fx.reset(); }
 
     void sharesFollowTheTotalInRecordsAndTab();
-    void copiedAndAssignedSharesStayPut();
     void topListHighlightsWhenShown();
 
 private:
@@ -67,8 +66,8 @@ void TestLiveRatings::sharesFollowTheTotalInRecordsAndTab()
         for (int i = 0; i < all.size(); ++i) {
             const float share = float(all.at(i) / total * 100.0);
             const int percent = int(std::floor(all.at(i) / maxMs * 100.0 + 0.5));
-            QCOMPARE(float(data->queries.at(i)->shareOfTotal), share);
-            QCOMPARE(data->queries.at(i)->percentOfMax, percent);
+            QCOMPARE(data->queries.at(i).shareOfTotal, share);
+            QCOMPARE(data->queries.at(i).percentOfMax, percent);
             // The tab shows the record's figures, 3 decimals for the share.
             QCOMPARE(model->index(i, SessionWidget::ColTimePercent).data().toDouble(),
                      QString::number(double(share), 'f', 3).toDouble());
@@ -84,24 +83,6 @@ void TestLiveRatings::sharesFollowTheTotalInRecordsAndTab()
     QCOMPARE(tab->proxyModel()->index(1, SessionWidget::ColTimeMs).data().toDouble(), 16.0);
 }
 
-void TestLiveRatings::copiedAndAssignedSharesStayPut()
-{
-    SessionData data;
-    Query q;
-    q.durationMs = 1.0;
-    q.shareOfTotal.follow(&q.durationMs, &data.durationMsTotal);
-    QCOMPARE(float(q.shareOfTotal), 0.0f); // nothing to share yet
-    data.durationMsTotal = 4.0;
-    // A copy (a statement kept elsewhere) keeps the figure it had.
-    const Query copy(q);
-    data.durationMsTotal = 8.0;
-    QCOMPARE(float(q.shareOfTotal), 12.5f);
-    QCOMPARE(float(copy.shareOfTotal), 25.0f);
-    // An assigned figure (a record read back from a file) is no longer derived.
-    q.shareOfTotal = 70.0f;
-    data.durationMsTotal = 2.0;
-    QCOMPARE(float(q.shareOfTotal), 70.0f);
-}
 
 void TestLiveRatings::topListHighlightsWhenShown()
 {

@@ -69,7 +69,7 @@ private slots:
         QVERIFY(view);
         QCOMPARE(view->queryModel()->rowCount(), data->queries.size());
         const int current = view->proxyModel()->mapToSource(view->tableQueries()->currentIndex()).row();
-        QCOMPARE(data->queries.at(current)->text, statements.at(2));
+        QCOMPARE(data->queries.text(current), statements.at(2));
 
         // A failed login: a grey row that is counted, shows no statement and opens nothing.
         TestDb wrong = db;

@@ -19,8 +19,8 @@ QStringList capturedTexts(const MngrSessions& mngr)
 {
     QStringList out;
     for (const SessionData* s : mngr.sessions)
-        for (const Query* q : s->queries)
-            out << q->text;
+        for (int i = s->queries.released(); i < s->queries.size(); ++i)
+            out << s->queries.text(i);
     return out;
 }
 

@@ -113,7 +113,9 @@ private slots:
         // The record changes under the open dialog, then the session manager
         // drops it: what the dialog shows stays as it was when it opened.
         QScopedPointer<SessionData> other(sessionOf({"other 1", "other 1", "other 2"}, 7));
-        data->queries.swap(other->queries);
+        data->queries.releaseBefore(data->queries.size());
+        for (const Query& q : other->queries)
+            data->queries.append(q);
         data->id = other->id;
         other.reset(); // deletes the statements the dialog was built from
         delete data;
