@@ -135,6 +135,8 @@ int main(int argc, char* argv[])
         QString savedAs;
         int written = 0;
         QString failure;
+        /// Statements came since the last write.
+        bool pending = false;
     };
     QHash<ulong, Writing> writing;
     if (options.archive) {
@@ -162,12 +164,31 @@ int main(int argc, char* argv[])
         const auto w = writing.find(s->id);
         if (w == writing.end() || !w->failure.isEmpty())
             return;
+        w->pending = false;
         if (!archive->saveStatements(w->savedAs, *s, w->written)) {
             w->failure = archive->lastError();
             archive->remove({w->savedAs});
         }
         w->written = s->queries.size();
     };
+    // Statements of archived sessions are written a few times a second, one
+    // transaction per session, and let go once written: a transaction per
+    // batch of the decoder made the program fall behind under load, and the
+    // statements waiting for it piled up.
+    const auto writePending = [&] {
+        for (SessionData* s : qAsConst(mngr.sessions)) {
+            const auto w = writing.constFind(s->id);
+            if (w == writing.constEnd() || !w->pending)
+                continue;
+            writeStatements(s);
+            s->queries.releaseBefore(s->queries.size());
+        }
+    };
+    QTimer writeTimer;
+    writeTimer.setInterval(250);
+    QObject::connect(&writeTimer, &QTimer::timeout, writePending);
+    if (archive)
+        writeTimer.start();
     const auto archiveSession = [&](const SessionData* s) {
         const auto w = writing.find(s->id);
         if (w == writing.end())
@@ -220,6 +241,9 @@ int main(int argc, char* argv[])
                   << " statements, " << s->duration.toString(QStringLiteral("hh:mm:ss.zzz")) << '\n';
             out().flush();
         }
+        const auto w = writing.find(s->id);
+        if (w != writing.end() && w->pending)
+            writeStatements(s);
         archiveSession(s);
     });
     QObject::connect(&mngr, &MngrSessions::newQueriesSession, [&](uint index, uint indexQuery, uint count) {
@@ -247,9 +271,12 @@ int main(int argc, char* argv[])
         }
         if (!quiet)
             out().flush();
-        // Printed, counted and written: nothing needs the statements now.
-        writeStatements(s);
-        s->queries.releaseBefore(s->queries.size());
+        // Printed and counted: nothing but the archive needs the statements now.
+        const auto w = writing.find(s->id);
+        if (w != writing.end() && w->failure.isEmpty())
+            w->pending = true;
+        else
+            s->queries.releaseBefore(s->queries.size());
     });
 
     ProxyServer proxy(&settings, &mngr, haveLanguage ? &le : nullptr);
