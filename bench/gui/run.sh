@@ -95,14 +95,7 @@ mkdir -p "$work/home-b"; runtime_dir "$work/runtime"
 port=$(free_port)
 gui_args=(--server "127.0.0.1:$dbport" --user "$QUARVEL_TEST_DB_USER" --password "$QUARVEL_TEST_DB_PASSWORD"
           --port "$port" --duration $((time_s + 4)) --top-tab "$top_tab")
-if [ "$platform" = xvfb ]; then
-  XDG_DATA_HOME="$work/home-b" XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=xcb \
-    xvfb-run -a -s "-screen 0 1280x900x24" "$gui" "${gui_args[@]}" >"$work/gui.out" 2>"$work/gui.err" &
-else
-  XDG_DATA_HOME="$work/home-b" XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=offscreen \
-    "$gui" "${gui_args[@]}" >"$work/gui.out" 2>"$work/gui.err" &
-fi
-gpid=$!
+start_bench_gui "$gui" "$platform" "$work" "${gui_args[@]}"
 wait_port "$port" || { echo "bench_gui did not listen:" >&2; cat "$work/gui.err" >&2; exit 1; }
 echo "running sysbench through the window ($platform) for $time_s s ..." >&2
 run_sysbench "$port" "$work/b.out"

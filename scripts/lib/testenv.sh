@@ -153,3 +153,19 @@ parse_options() {
     shift 2
   done
 }
+
+# Starts the GUI bench program $1 on platform $2 (xvfb or offscreen) with its
+# data folder $3/home-b, the other arguments passed on; its output goes to
+# $3/gui.out and $3/gui.err. Sets gpid.
+start_bench_gui() {
+  local gui=$1 platform=$2 work=$3 qpa=offscreen
+  local run=()
+  shift 3
+  if [ "$platform" = xvfb ]; then
+    qpa=xcb
+    run=(xvfb-run -a -s "-screen 0 1280x900x24")
+  fi
+  XDG_DATA_HOME="$work/home-b" XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=$qpa \
+    "${run[@]}" "$gui" "$@" >"$work/gui.out" 2>"$work/gui.err" &
+  gpid=$!
+}
