@@ -74,7 +74,7 @@ ThreadSession::~ThreadSession() = default;
 
 void ThreadSession::stop()
 {
-    QMetaObject::invokeMethod(this, [this] { disconnectDb(); }, Qt::QueuedConnection);
+    threadcheck::queueCall(this, [this] { disconnectDb(); });
 }
 
 void ThreadSession::run()
