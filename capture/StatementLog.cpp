@@ -258,7 +258,7 @@ int StatementLog::percentOf(const Record& r) const
     return roundHalfUp(r.durationMs / *maxMs * 100.0);
 }
 
-Query StatementLog::at(int i, Qt::TimeSpec spec) const
+Query StatementLog::at(int i, Qt::TimeSpec zone) const
 {
     Query q;
     if (!isKept(i))
@@ -274,7 +274,7 @@ Query StatementLog::at(int i, Qt::TimeSpec spec) const
     q.dbName = dbNames.value(r.db);
     q.isError = r.isError;
     if (r.finishedAtMs != invalidTime)
-        q.finishedAt = QDateTime::fromMSecsSinceEpoch(r.finishedAtMs, spec);
+        q.finishedAt = QDateTime::fromMSecsSinceEpoch(r.finishedAtMs, zone);
     return q;
 }
 

@@ -116,9 +116,9 @@ public:
     int errors() const { return errorCount; }
 
     /// The statement at `i`; an empty Query when it is not kept.
-    /// The statement at `i`; `finishedAt` in `spec` (UTC avoids working out
+    /// The statement at `i`; `finishedAt` in `zone` (UTC avoids working out
     /// the local time, which costs microseconds per statement).
-    Query at(int i, Qt::TimeSpec spec = Qt::LocalTime) const;
+    Query at(int i, Qt::TimeSpec zone = Qt::LocalTime) const;
     QString text(int i) const;
     QString dbName(int i) const;
     double durationMs(int i) const;
