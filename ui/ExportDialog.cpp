@@ -103,7 +103,7 @@ void ExportDialog::on_pbExport_clicked()
 bool ExportDialog::exportCSV()
 {
     QString error;
-    if (writeCSV(path, captions, rows, checkedFields(), &error))
+    if (writeCSV(path, captions, rows, checkedFields(), &error, note))
         return true;
     reportWriteError(error);
     return false;
@@ -112,7 +112,7 @@ bool ExportDialog::exportCSV()
 bool ExportDialog::exportXML()
 {
     QString error;
-    if (writeXML(path, rootName, keys, rows, checkedFields(), &error))
+    if (writeXML(path, rootName, keys, rows, checkedFields(), &error, note))
         return true;
     reportWriteError(error);
     return false;
@@ -146,11 +146,13 @@ bool failed(const ExportWriter& writer, QString* error)
 
 bool ExportDialog::writeCSV(const QString& path, const QStringList& captions,
                             const QList<QStringList>& rows, const QList<bool>& checked,
-                            QString* error)
+                            QString* error, const QString& note)
 {
     ExportWriter writer(path);
     if (!writer.open(true))
         return failed(writer, error);
+    if (!note.isEmpty())
+        writer.out() << "# " << QString(note).replace(QLatin1Char('\n'), QLatin1Char(' ')) << '\n';
     // The captions are escaped here; the values arrive escaped by the lists.
     writer.csvLine(checkedValues(captions, checked), true);
     for (const QStringList& row : rows)
@@ -160,13 +162,15 @@ bool ExportDialog::writeCSV(const QString& path, const QStringList& captions,
 
 bool ExportDialog::writeXML(const QString& path, const QString& rootName, const QStringList& keys,
                             const QList<QStringList>& rows, const QList<bool>& checked,
-                            QString* error)
+                            QString* error, const QString& note)
 {
     ExportWriter writer(path);
     if (!writer.open(false))
         return failed(writer, error);
     QTextStream& out = writer.out();
     out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    if (!note.isEmpty()) // a comment may not hold "--"
+        out << "<!-- " << ExportWriter::xmlText(note).replace(QStringLiteral("--"), QStringLiteral("- -")) << " -->\n";
     out << '<' << rootName << ">\n";
     for (const QStringList& row : rows) {
         out << "  <Query>\n";

@@ -45,6 +45,10 @@ public:
     bool exportCSV();
     bool exportXML();
 
+    /// A line written before the rows (a CSV line starting with "# ", an XML
+    /// comment before the root), for what the rows leave out; none when empty.
+    void setNote(const QString& text) { note = text; }
+
     /// The target file as currently proposed.
     QString currentPath() const { return path; }
     /// Check state of every field, in field order.
@@ -56,12 +60,12 @@ public:
     /// Written through ExportWriter (temporary file, then rename).
     static bool writeCSV(const QString& path, const QStringList& captions,
                          const QList<QStringList>& rows, const QList<bool>& checked,
-                         QString* error = nullptr);
+                         QString* error = nullptr, const QString& note = QString());
     /// XML (UTF-8): <root>, one <Query> per row with one element per checked
     /// field; values as ExportWriter::xmlText() writes them.
     static bool writeXML(const QString& path, const QString& rootName, const QStringList& keys,
                          const QList<QStringList>& rows, const QList<bool>& checked,
-                         QString* error = nullptr);
+                         QString* error = nullptr, const QString& note = QString());
 
     /// Header texts of the fields' columns, read from `view`.
     static QStringList collectCaptions(const QAbstractItemModel* view, const QList<ExportField>& fields);
@@ -93,5 +97,6 @@ private:
     QList<QStringList> rows;
     QString path;
     QString rootName;
+    QString note;
     languageEngine* lang;
 };

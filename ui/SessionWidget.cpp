@@ -666,6 +666,12 @@ QList<QStringList> SessionWidget::exportRows() const
     return ExportDialog::collectRows(proxy, ExportDialog::sessionFields());
 }
 
+QString SessionWidget::exportNote() const
+{
+    const int released = sessionData ? sessionData->queries.released() : 0;
+    return released > 0 ? text(QStringLiteral("released_str")).arg(QLocale::system().toString(released)) : QString();
+}
+
 QString SessionWidget::defaultExportPath() const
 {
     const qulonglong id = sessionData ? sessionData->id : 0;
@@ -676,5 +682,6 @@ void SessionWidget::on_btnExport_clicked()
 {
     ExportDialog dialog(this, exportCaptions(), exportKeys(), exportRows(), defaultExportPath(),
                         QStringLiteral("Session"), lang);
+    dialog.setNote(exportNote());
     dialog.exec();
 }

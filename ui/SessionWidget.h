@@ -67,6 +67,9 @@ public:
     QStringList exportCaptions() const;
     QStringList exportKeys() const;
     QList<QStringList> exportRows() const;
+    /// What an export says before its rows: how many statements were released
+    /// to stay within the memory budget; empty when none were.
+    QString exportNote() const;
     /// The file an export proposes: the home folder and the 7-digit session number.
     QString defaultExportPath() const;
 

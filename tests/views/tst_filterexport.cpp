@@ -106,9 +106,11 @@ private slots:
         QVERIFY(ExportDialog::writeCSV(csv, {"Say \"so\"", "Statement", "Rows"}, rows, {true, true, false}));
         QCOMPARE(readAll(csv), QTextCodec::codecForLocale()->fromUnicode(
                                    "\"Say \"\"so\"\"\";\"Statement\"\n\"1\";\"" + muller + "\"\n\"2\";\"SELECT ;\"\n"));
-        // Writing again replaces the file instead of appending.
-        QVERIFY(ExportDialog::writeCSV(csv, {"Number", "Statement", "Rows"}, rows.mid(1), {false, false, true}));
-        QCOMPARE(readAll(csv), QByteArray("\"Rows\"\n\"0\"\n"));
+        // Writing again replaces the file instead of appending; a note (what the
+        // rows leave out) comes first.
+        QVERIFY(ExportDialog::writeCSV(csv, {"Number", "Statement", "Rows"}, rows.mid(1), {false, false, true},
+                                       nullptr, "first 5 statements\nreleased"));
+        QCOMPARE(readAll(csv), QByteArray("# first 5 statements released\n\"Rows\"\n\"0\"\n"));
 
         const QString text = QString::fromUtf8("SELECT a<b && c>d FROM \"\"t\"\" WHERE n='Müller'");
         QVERIFY(ExportDialog::writeXML(xml, "Session", {"Number", "Sql_query", "Rows"}, {{"1", text, "3"}},
@@ -117,6 +119,9 @@ private slots:
                                           "  <Query>\n    <Number>1</Number>\n    <Sql_query>SELECT a&lt;b &amp;&amp; "
                                           "c&gt;d FROM \"\"t\"\" WHERE n='M\xC3\xBCller'</Sql_query>\n  </Query>\n"
                                           "</Session>\n"));
+        QVERIFY(ExportDialog::writeXML(xml, "Session", {"Rows"}, {{"3"}}, {true}, nullptr, "a -- <b>"));
+        QCOMPARE(readAll(xml), QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!-- a - - &lt;b&gt; -->\n"
+                                          "<Session>\n  <Query>\n    <Rows>3</Rows>\n  </Query>\n</Session>\n"));
     }
 
     void failedWriteKeepsEarlierFile()

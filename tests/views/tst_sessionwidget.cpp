@@ -142,6 +142,7 @@ private slots:
         QCOMPARE(v.w->graph()->values(), QList<double>{2.0});
         QVERIFY2(v.label("statQuery").contains(">3 (" + lang()->session("released_str").arg(2) + ")<"),
                  qPrintable(v.label("statQuery")));
+        QCOMPARE(v.w->exportNote(), lang()->session("released_str").arg(2)); // an export says so first
         v.add({stmt("SELECT 4", 1.0)});
         QCOMPARE(v.column(SessionWidget::ColNumber), (QStringList{"4", "3"}));
         QCOMPARE(v.viewer(), QString("SELECT 4"));
