@@ -210,7 +210,10 @@ void MngrSessions::slotQueries(ulong id, uint indexQuery, uint count)
         // UTC: the pattern statistics keep instants, and a local time would be
         // worked out for every statement here instead of for the rows shown.
         const Query q = data->queries.at(i, Qt::UTC);
-        addTopQuery(q.text, q.dbName, data->userName);
+        if (listTopQueries)
+            addTopQuery(q.text, q.dbName, data->userName);
+        else
+            ++countTopQueries;
         ++groupCounters[0];
         ++groupCounters[queryGroup(q.text)];
         countPattern(q, *data);

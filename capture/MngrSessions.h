@@ -70,6 +70,10 @@ public:
     /// Statements counted into modelTopQueries; database selections counted
     /// into modelTopDb; the live top tables' counter; the server lists' counters.
     int countTopQueries = 0;
+    /// False in a program that never shows modelTopQueries: its rows, one
+    /// per distinct statement text, are then not kept (countTopQueries still
+    /// counts). Distinct texts are unbounded over a long capture.
+    bool listTopQueries = true;
     int countTopDb = 0;
     int countTopTables = 0;
     int countTopQueriesDb = 0;

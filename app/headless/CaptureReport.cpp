@@ -5,6 +5,7 @@
 #include <QLocale>
 
 #include <algorithm>
+#include <vector>
 
 namespace {
 QString number(double v, int decimals)
@@ -52,11 +53,34 @@ void CaptureReport::addStatement(const CapturedStatement& s)
         ++errorCount;
     totalMs += s.durationMs;
     const QString key = oneLine(s.text);
+    if (byText.size() >= maxTexts && !byText.contains(key))
+        letGoRareTexts();
     Entry& e = byText[key];
     if (e.count == 0)
         e.text = key;
     ++e.count;
     e.totalMs += s.durationMs;
+}
+
+void CaptureReport::letGoRareTexts()
+{
+    std::vector<qint64> counts;
+    counts.reserve(size_t(byText.size()));
+    for (const Entry& e : qAsConst(byText))
+        counts.push_back(e.count);
+    const auto median = counts.begin() + counts.size() / 2;
+    std::nth_element(counts.begin(), median, counts.end());
+    const qint64 cut = *median;
+    cutTotal += cut;
+    for (auto it = byText.begin(); it != byText.end();) {
+        if (it->count > cut) {
+            ++it;
+            continue;
+        }
+        ++letGoTexts;
+        letGoStatements += it->count;
+        it = byText.erase(it);
+    }
 }
 
 double CaptureReport::meanDurationMs() const
@@ -96,6 +120,9 @@ QString CaptureReport::summary() const
         if (archiveFailures > 0)
             out += QStringLiteral("# sessions not archived\t%1\n").arg(archiveFailures);
     }
+    if (letGoTexts > 0)
+        out += QStringLiteral("# rarely seen texts let go\t%1 texts\t%2 statements\ta count below may be short by up to %3\n")
+                   .arg(letGoTexts).arg(letGoStatements).arg(cutTotal);
     const QList<Entry> entries = top(10);
     out += QStringLiteral("# most frequent statements: count\ttotal ms\tmean ms\tstatement\n");
     for (const Entry& e : entries)

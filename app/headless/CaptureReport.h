@@ -58,10 +58,24 @@ public:
     /// frequent first; equal counts by larger total duration, then by text.
     QList<Entry> top(int limit) const;
 
+    /// Distinct texts counted at most; an application sending ever new texts
+    /// (literal values in every statement) would otherwise grow the program
+    /// without end. When a new text finds the table full, the rarer half of
+    /// it is let go: every entry whose count is at most the median count.
+    /// A text let go and seen again counts from then on, so a listed count
+    /// may be short by at most shortBy().
+    void setMaxTexts(int n) { maxTexts = qMax(2, n); }
+    /// Distinct texts let go so far, and the statements they had counted.
+    qint64 textsLetGo() const { return letGoTexts; }
+    qint64 statementsLetGo() const { return letGoStatements; }
+    /// The most a listed count can be short by (the sum of the medians cut at).
+    qint64 shortBy() const { return cutTotal; }
+
     /// The summary printed at the end (lines starting with "#", and the top
     /// statements tab-separated: count, total ms, mean ms, statement). With
     /// an archive, "# archived sessions" with the count and the file, and
-    /// "# sessions not archived" when some failed.
+    /// "# sessions not archived" when some failed; when texts were let go, a
+    /// line saying how many and how short a listed count may be.
     QString summary() const;
 
 private:
@@ -70,6 +84,11 @@ private:
     qint64 errorCount = 0;
     double totalMs = 0;
     QHash<QString, Entry> byText;
+    int maxTexts = 50000;
+    qint64 letGoTexts = 0;
+    qint64 letGoStatements = 0;
+    qint64 cutTotal = 0;
+    void letGoRareTexts();
     QString archivePath;
     int archivedCount = 0;
     int archiveFailures = 0;

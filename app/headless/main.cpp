@@ -122,6 +122,7 @@ int main(int argc, char* argv[])
     const bool haveLanguage = le.loadLanguage(settings.Language);
 
     MngrSessions mngr(&settings);
+    mngr.listTopQueries = false; // the report counts statements by text itself
     CaptureReport report;
     int openSessions = 0;
     const bool quiet = options.quiet;
@@ -147,6 +148,8 @@ int main(int argc, char* argv[])
             err().flush();
             return 1;
         }
+        // Commits a few times a second: without waiting for the disk at each.
+        archive->setWriteAhead(true);
         // New sessions are numbered above every saved one.
         const quint64 top = archive->maxId();
         if (top > mngr.lastId)
@@ -189,6 +192,11 @@ int main(int argc, char* argv[])
     QObject::connect(&writeTimer, &QTimer::timeout, writePending);
     if (archive)
         writeTimer.start();
+    // Nothing is kept for long here: what a burst took is given back.
+    QTimer trimTimer;
+    trimTimer.setInterval(10000);
+    QObject::connect(&trimTimer, &QTimer::timeout, &returnFreedMemory);
+    trimTimer.start();
     const auto archiveSession = [&](const SessionData* s) {
         const auto w = writing.find(s->id);
         if (w == writing.end())
@@ -391,6 +399,7 @@ int main(int argc, char* argv[])
                 s->duration = QTime(0, 0).addMSecs(int(qMin<qint64>(s->startedAt.msecsTo(now), 86399999)));
             archiveSession(s);
         }
+        archive->setWriteAhead(false); // the plain journal again, unless the file is open elsewhere
     }
 
     out() << report.summary();

@@ -98,6 +98,23 @@ bool ArchiveStore::open(const QString& path, int busyTimeoutMs)
     return migrate();
 }
 
+bool ArchiveStore::setWriteAhead(bool on)
+{
+    QSqlQuery q(database());
+    if (!q.exec(on ? QStringLiteral("PRAGMA journal_mode=WAL") : QStringLiteral("PRAGMA journal_mode=DELETE"))
+        || !q.next()) {
+        error = reason(q.lastError());
+        return false;
+    }
+    const QString mode = q.value(0).toString().toLower();
+    q.finish();
+    if (mode != (on ? QLatin1String("wal") : QLatin1String("delete"))) {
+        error = QStringLiteral("the journal stays in mode %1").arg(mode);
+        return false;
+    }
+    return exec(on ? QStringLiteral("PRAGMA synchronous=NORMAL") : QStringLiteral("PRAGMA synchronous=FULL"));
+}
+
 bool ArchiveStore::exec(const QString& sql, const QVariantList& values)
 {
     QSqlQuery q(database());

@@ -67,6 +67,14 @@ public:
     bool open(const QString& path, int busyTimeoutMs = 5000);
     bool isOpen() const;
     void close();
+    /// On: transactions go to a write-ahead log beside the file and wait for
+    /// the disk only when the log is copied back (every few MiB), not at
+    /// every commit; a power failure may lose the last transactions, never
+    /// the file. For a writer that commits several times a second: a sync of
+    /// the plain journal took seconds on a busy disk. Off: back to the plain
+    /// journal, the form every reader expects (fails while another program
+    /// has the file open; the log then stays until the next such call).
+    bool setWriteAhead(bool on);
     QString path() const { return file; }
     QString lastError() const { return error; }
     /// The connection, for code that reads the file itself.

@@ -126,6 +126,26 @@ private slots:
                                              "1\t1.000\t1.000\tDO 10\n1\t1.000\t1.000\tDO 2\n"
                                              "1\t1.000\t1.000\tDO 3\n1\t1.000\t1.000\tDO 4\n"));
     }
+
+    void rareTextsLetGo()
+    {
+        // Ever new texts among three frequent ones: the table stays within its
+        // size, the frequent ones keep exact counts, nothing counted is lost.
+        CaptureReport r;
+        r.setMaxTexts(100);
+        for (int i = 0; i < 5000; ++i)
+            r.addStatement({QDateTime(), 0, {}, {}, 1.0, 0, 0, 0, false,
+                            i % 2 ? "SELECT a" : i % 4 == 0 ? "SELECT b" : i % 8 == 2 ? "SELECT c" : QStringLiteral("DO %1").arg(i)});
+        const QList<CaptureReport::Entry> all = r.top(1 << 20);
+        QVERIFY(all.size() <= 100 && r.textsLetGo() > 0);
+        QCOMPARE(all.at(0).text + all.at(1).text + all.at(2).text, QStringLiteral("SELECT aSELECT bSELECT c"));
+        QCOMPARE(all.at(0).count + all.at(1).count + all.at(2).count, qint64(2500 + 1250 + 625));
+        qint64 listed = 0;
+        for (const CaptureReport::Entry& e : all)
+            listed += e.count;
+        QCOMPARE(listed + r.statementsLetGo(), r.statements());
+        QVERIFY(r.summary().contains(QStringLiteral("# rarely seen texts let go\t%1 texts").arg(r.textsLetGo())));
+    }
 };
 
 QTEST_APPLESS_MAIN(TestCaptureOptions)
