@@ -21,30 +21,20 @@ Query stmt(const QString& text, double ms, bool error = false, uint rows = 0)
     q.durationMs = ms;
     q.isError = error;
     q.rows = rows;
-    q.responseKb = 1.5f;
     q.dbName = "shop";
     return q;
 }
 
-// Appends a batch to `data` with the dependent figures the capture side
-// keeps (share of the total, percent of the slowest); returns the index of
-// the batch's first statement.
+// Appends a batch to `data` with the running figures the capture keeps;
+// returns the index of the batch's first statement.
 uint record(SessionData* data, const QList<Query>& batch)
 {
     const uint first = uint(data->queries.size());
-    double maxMs = 1.0, total = 0;
     for (const Query& q : batch) {
         data->queries.append(q);
-        data->rowsTotal += q.rows;
-        data->responseKbTotal += q.responseKb;
+        data->durationMsTotal += q.durationMs;
+        data->durationMsMax = qMax(data->durationMsMax, q.durationMs);
     }
-    for (const Query& q : data->queries) {
-        maxMs = qMax(maxMs, q.durationMs);
-        total += q.durationMs;
-    }
-    // the ratings of the live log, worked out from the session's figures
-    data->durationMsTotal = total;
-    data->durationMsMax = maxMs;
     data->queries.followRatings(&data->durationMsTotal, &data->durationMsMax);
     return first;
 }
@@ -78,6 +68,15 @@ struct View
     {
         return button("btnExport")->isEnabled() && button("btnTwin")->isEnabled() && button("btnFilter")->isEnabled();
     }
+    // Clicks `name` with `onDialog` answering the dialog it opens.
+    ModalWatcher* click(const char* name, std::function<void(QDialog*)> onDialog)
+    {
+        watcher.reset(new ModalWatcher);
+        watcher->onDialog = onDialog;
+        button(name)->click();
+        return watcher.data();
+    }
+    QScopedPointer<ModalWatcher> watcher;
 };
 
 const QList<Query> kFirst = {
@@ -95,7 +94,7 @@ class TestSessionWidget : public QObject
     languageEngine* lang() const { return texts.lang.get(); }
 
 private slots:
-    void loadShowsEveryStatement()
+    void loadSelectAndFollowNewest()
     {
         View v(lang(), kFirst);
         // One-line text in the user role; the newest on top, selected and shown.
@@ -109,8 +108,24 @@ private slots:
         v.w->loadQueries();   // loading again rebuilds, not appends
         QCOMPARE(v.w->graph()->values(), (QList<double>{0.25, 12.7, 2.0}));
         QVERIFY(v.label("statQuery").contains(">3<"));
+        v.w->setCurrentQuery(0);   // the user looks at the oldest statement
+        QCOMPARE(v.viewer(), QString(kFirst[0].text).replace('\t', "    "));
+        QCOMPARE(v.w->graph()->markedIndex(), 0);
+        // A batch moves the selection to its newest statement.
+        v.add({stmt("SELECT 0 FROM dual", 0.5), stmt("UPDATE t SET a = 0", 0.7)});
+        QCOMPARE(v.current(), 4);
+        QCOMPARE(v.w->tableQueries()->selectionModel()->selectedRows().size(), 1);
+        QCOMPARE(v.viewer(), QString("UPDATE t SET a = 0"));
+        QCOMPARE(v.w->graph()->markedIndex(), 4);
+        // A click on the graph chooses its statement; positions outside are ignored.
+        emit v.w->graph()->setIndexQuery(1);
+        QCOMPARE(v.viewer(), kFirst[1].text);
+        QCOMPARE(v.w->graph()->markedIndex(), 1);
+        v.w->setCurrentQuery(7);
+        v.w->setCurrentQuery(-1);
+        QCOMPARE(v.current(), 1);
 
-        // A running session shows so, also after a language change; once it ends, its duration.
+        // Running (also after a language change), then ended: its duration.
         v.data.duration = QTime(0, 0).addMSecs(1250);
         v.w->setFlagActive(true);
         v.w->changeLanguage();
@@ -118,8 +133,7 @@ private slots:
         v.w->updateElapsedStat();
         QVERIFY(!v.w->isActive() && v.label("statElapsed").contains("00:00:01.250"));
 
-        // An empty session: nothing to act on until its own first batch arrives
-        // (without a session manager, its position tells which batch is its own).
+        // An empty session acts only once its own first batch arrives (its position tells which is its own).
         View empty(lang(), {}, 4);
         QVERIFY(!empty.actionsEnabled() && empty.viewer().isEmpty());
         const uint first = record(&empty.data, kFirst.mid(0, 1));
@@ -131,9 +145,7 @@ private slots:
 
     void partlyReleasedSessionShowsWhatIsKept()
     {
-        // The first two statements were released to stay within the memory
-        // budget: the view numbers the rest as in the session, says how many
-        // went, and a later batch and a further release line up.
+        // Released statements: the rest numbered as in the session, the count said.
         View v(lang(), kFirst);
         v.data.queries.releaseBefore(2);
         v.w->loadQueries();
@@ -171,8 +183,7 @@ private slots:
 
     void numberColumnsShowWholeNumbers()
     {
-        // The view is shown while the statement numbers pass 9999, and a
-        // statement brings a seven-digit row count: both are shown whole.
+        // Shown while the numbers pass 9999, then a seven-digit row count: both shown whole.
         View v(lang(), QVector<Query>(9998, stmt("DO 1", 1.0)).toList());
         v.w->resize(1000, 600);
         v.w->show();
@@ -209,8 +220,7 @@ private slots:
         QCOMPARE(inserted.count() + changed.count(), 0);
         QCOMPARE(w.graph()->values().size(), 3);
 
-        // The oldest record is dropped: this session moves to position 0 and a
-        // new one takes position 1, whose batch is not ours.
+        // The oldest record dropped: this session moves to position 0, a new one's batch at 1 is not ours.
         mngr.sessions.removeFirst();
         delete older;
         mngr.sessions << new SessionData;
@@ -226,91 +236,27 @@ private slots:
         QCOMPARE(w.queryModel()->index(4, SessionWidget::ColQuery).data(Qt::UserRole).toString(), QString("SELECT 'mine'"));
     }
 
-    void batchRewritesOnlyDependentColumnsOfOlderRows()
-    {
-        View v(lang(), kFirst.mid(0, 2));
-        QList<QStringList> before;
-        for (int c = 0; c < SessionWidget::ColumnCount; ++c)
-            before << v.column(c, false);
-        QStandardItemModel* m = v.w->queryModel();
-        QSignalSpy inserted(m, &QAbstractItemModel::rowsInserted);
-        QSignalSpy changed(m, &QAbstractItemModel::dataChanged);
-        QSignalSpy reset(m, &QAbstractItemModel::modelReset);
-        // A slower statement: every share and every percent of the slowest move.
-        v.add({stmt("SELECT SLEEP(0.05)", 50.0), stmt("SELEC 1", 0.5, true)});
-
-        QCOMPARE(m->rowCount(), 4);
-        QCOMPARE(reset.count(), 0);
-        QVERIFY(!inserted.isEmpty());
-        for (const QVariantList& args : inserted)
-            QVERIFY(args.at(1).toInt() >= 2);   // only past the old rows
-        for (const QVariantList& args : changed) {
-            const QModelIndex tl = args.at(0).toModelIndex(), br = args.at(1).toModelIndex();
-            QVERIFY2(tl.row() >= 2
-                         || (tl.column() >= SessionWidget::ColTimePercent && br.column() <= SessionWidget::ColLongestPercent),
-                     qPrintable(QString("columns %1..%2 of old rows changed").arg(tl.column()).arg(br.column())));
-        }
-        for (int c = 0; c < SessionWidget::ColumnCount; ++c)
-            if (c != SessionWidget::ColTimePercent && c != SessionWidget::ColLongestPercent)
-                QCOMPARE(v.column(c, false).mid(0, 2), before[c]);
-        QCOMPARE(v.column(SessionWidget::ColLongestPercent, false), (QStringList{"1", "25", "100", "1"}));
-    }
-
-    void selectionFollowsNewestAndGraph()
-    {
-        View v(lang(), kFirst);
-        v.w->setCurrentQuery(0);   // the user looks at the oldest statement
-        QCOMPARE(v.viewer(), QString(kFirst[0].text).replace('\t', "    "));
-        QCOMPARE(v.w->graph()->markedIndex(), 0);
-
-        // A batch moves the selection to its newest statement.
-        v.add({stmt("SELECT 0 FROM dual", 0.5), stmt("UPDATE t SET a = 0", 0.7)});
-        QCOMPARE(v.current(), 4);
-        QCOMPARE(v.w->tableQueries()->selectionModel()->selectedRows().size(), 1);
-        QCOMPARE(v.viewer(), QString("UPDATE t SET a = 0"));
-        QCOMPARE(v.w->graph()->markedIndex(), 4);
-        QCOMPARE(v.w->graph()->values().size(), 5);
-
-        // A click on the graph chooses its statement; positions outside are ignored.
-        emit v.w->graph()->setIndexQuery(1);
-        QCOMPARE(v.current(), 1);
-        QCOMPARE(v.viewer(), kFirst[1].text);
-        QCOMPARE(v.w->graph()->markedIndex(), 1);
-        v.w->setCurrentQuery(7);
-        v.w->setCurrentQuery(-1);
-        QCOMPARE(v.current(), 1);
-    }
-
     void filterButton()
     {
         View v(lang(), kFirst + QList<Query>{stmt("select name from users where id = 1", 0.4)});
         QPushButton* btn = v.button("btnFilter");
-        ModalWatcher watcher;
-        // Errors only: the session view's status column.
-        watcher.onDialog = [](QDialog* d) {
+        // Errors only; statements arriving while filtered are filtered too.
+        v.click("btnFilter", [](QDialog* d) {
             d->findChild<QRadioButton*>("rbError")->setChecked(true);
             d->accept();
-        };
-        btn->click();
+        });
         QVERIFY(btn->isChecked());
-        QCOMPARE(v.column(SessionWidget::ColNumber), QStringList{"3"});
-        // Statements arriving while filtered are filtered too.
         v.add({stmt("SELECT nope", 0.2, true), stmt("SELECT 1", 0.2)});
         QCOMPARE(v.column(SessionWidget::ColNumber), (QStringList{"5", "3"}));
-
         // Unchecking shows every row again, without a dialog.
-        btn->click();
+        QVERIFY(v.click("btnFilter", {})->dialogs.isEmpty());
         QVERIFY(!btn->isChecked());
         QCOMPARE(v.column(SessionWidget::ColNumber).size(), 6);
-        QCOMPARE(watcher.dialogs.size(), 1);
-
-        // A cancelled dialog unchecks the button and shows everything; the last
-        // accepted choice stays.
-        watcher.onDialog = [](QDialog* d) {
+        // A cancelled dialog unchecks the button and shows everything; the last accepted choice stays.
+        v.click("btnFilter", [](QDialog* d) {
             d->findChild<QRadioButton*>("rbWrite")->setChecked(true);
             d->reject();
-        };
-        btn->click();
+        });
         QVERIFY(!btn->isChecked());
         QCOMPARE(v.column(SessionWidget::ColNumber).size(), 6);
         QCOMPARE(v.w->currentFilterMode(), int(SortFilterProxyModel::ModeErrors));
@@ -330,45 +276,30 @@ private slots:
         QCOMPARE(QList<QVariantList>(sql), (QList<QVariantList>{{kFirst[1].text, 2, "shop"}, {kFirst[1].text, 1, "shop"}}));
         QCOMPARE(QList<QVariantList>(copy), QList<QVariantList>{{kFirst[1].text}});
 
-        // The export takes the rows as shown: filtered and in the chosen order.
-        v.w->proxyModel()->applyMode(SortFilterProxyModel::ModeRead, QString(), 1);
-        v.w->tableQueries()->sortByColumn(SessionWidget::ColTimeMs, Qt::AscendingOrder);
-        QStringList rows;
-        for (const QStringList& row : v.w->exportRows())
-            rows << row.mid(0, 2).join('|');
-        QCOMPARE(rows, (QStringList{"1|SELECT id, name FROM users", "4|SELECT \"\"a\"\" FROM t", "3|SELECT * FROM missing"}));
-        // The button proposes the session's file.
+        // The export proposes the session's file.
         QString proposed;
-        ModalWatcher watcher;
-        watcher.onDialog = [&](QDialog* d) {
+        v.click("btnExport", [&](QDialog* d) {
             proposed = qobject_cast<ExportDialog*>(d)->currentPath();
             d->reject();
-        };
-        v.button("btnExport")->click();
+        });
         QCOMPARE(proposed, QDir::homePath() + "/0000042.csv");
     }
 
     void twinButton()
     {
-        // Statements written alike are twins; letter case and blanks count.
-        SessionData twins;
-        record(&twins, {stmt("SELECT 1", 1), stmt("select 1", 1), stmt("SELECT  1", 1), stmt("SELECT 2", 1),
-                        stmt("SELECT 1", 1), stmt("SELECT 2", 1), stmt("SELECT 1", 1)});
-        QCOMPARE(SessionWidget::twinCount(&twins), 2);
-
         // Repeated statements open the dialog; none, the information box.
         View repeated(lang(), {stmt("SELECT 1", 1), stmt("SELECT 2", 1), stmt("SELECT 1", 1)});
         int rows = -1;
-        ModalWatcher watcher;
-        watcher.onDialog = [&](QDialog* d) {
+        repeated.click("btnTwin", [&](QDialog* d) {
             rows = qobject_cast<TwinWidget*>(d)->count();
             d->reject();
-        };
-        repeated.button("btnTwin")->click();
-        QCOMPARE(rows, 1);
+        });
+        QCOMPARE(QList<int>({rows, SessionWidget::twinCount(&repeated.data)}), QList<int>({1, 1}));
+        repeated.watcher.reset();
         View none(lang(), kFirst);
-        none.button("btnTwin")->click();
-        QCOMPARE(watcher.boxes, QStringList{lang()->session("twin_btn") + "|" + lang()->session("not_found")});
+        QCOMPARE(SessionWidget::twinCount(&none.data), 0);
+        QCOMPARE(none.click("btnTwin", {})->boxes,
+                 QStringList{lang()->session("twin_btn") + "|" + lang()->session("not_found")});
     }
 };
 

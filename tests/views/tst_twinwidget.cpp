@@ -10,19 +10,23 @@
 
 namespace {
 
-/// Column `c` of the table as shown, in `role`.
-QStringList column(const TwinWidget& w, int c, int role = Qt::DisplayRole)
+/// The dialog over a record of `texts`; the record may be dropped by the test.
+struct Twin
 {
-    QStringList out;
-    for (int r = 0; r < w.table()->rowCount(); ++r)
-        out << w.table()->item(r, c)->data(role).toString();
-    return out;
-}
-
-TwinWidget* dialog(SessionData* data)
-{
-    return new TwinWidget(data, "Repeated", "Statement", "Repeats", "Positions");
-}
+    SessionData* data;
+    QScopedPointer<TwinWidget> w;
+    explicit Twin(const QStringList& texts)
+        : data(sessionOf(texts)), w(new TwinWidget(data, "Repeated", "Statement", "Repeats", "Positions")) {}
+    ~Twin() { delete data; }
+    /// Column `c` of the table as shown, in `role`.
+    QStringList column(int c, int role = Qt::DisplayRole) const
+    {
+        QStringList out;
+        for (int r = 0; r < w->table()->rowCount(); ++r)
+            out << w->table()->item(r, c)->data(role).toString();
+        return out;
+    }
+};
 
 /// Twelve statements: "SELECT 1" at positions 1, 4, 9; "select 1" (letter
 /// case: a group of its own) at 2, 5; one blank more at 3; the rest differ.
@@ -46,18 +50,15 @@ class TestTwinWidget : public QObject
 private slots:
     void groupsCountsAndPositions()
     {
-        QScopedPointer<SessionData> data(sessionOf(small()));
-        QScopedPointer<TwinWidget> w(dialog(data.data()));
-        QVERIFY(w->windowTitle().endsWith(" 0000042"));
-        QCOMPARE(w->count(), 2);
-        QCOMPARE(column(*w, TwinWidget::ColStatement, Qt::UserRole), (QStringList{"SELECT 1", "select 1"}));
-        QCOMPARE(column(*w, TwinWidget::ColCount), (QStringList{"3", "2"}));
-        QCOMPARE(column(*w, TwinWidget::ColPositions), (QStringList{"1, 4, 9", "2, 5"}));
-        QCOMPARE(TwinGroups::group(data->queries).size(), 12 - 3);
-
-        // The viewer follows the current row.
-        w->table()->setCurrentCell(1, 0);
-        QCOMPARE(w->shownStatement(), QString("select 1"));
+        Twin t(small());
+        QVERIFY(t.w->windowTitle().endsWith(" 0000042"));
+        QCOMPARE(t.w->count(), 2);
+        QCOMPARE(t.column(TwinWidget::ColStatement, Qt::UserRole), (QStringList{"SELECT 1", "select 1"}));
+        QCOMPARE(t.column(TwinWidget::ColCount), (QStringList{"3", "2"}));
+        QCOMPARE(t.column(TwinWidget::ColPositions), (QStringList{"1, 4, 9", "2, 5"}));
+        QCOMPARE(TwinGroups::group(t.data->queries).size(), 12 - 3);
+        t.w->table()->setCurrentCell(1, 0);   // the viewer follows the current row
+        QCOMPARE(t.w->shownStatement(), QString("select 1"));
     }
 
     void countSortsByValue()
@@ -65,69 +66,59 @@ private slots:
         QStringList texts;
         for (int i = 0; i < 10; ++i)
             texts << "A" << "B" << (i < 9 ? "C" : "D");
-        QScopedPointer<SessionData> data(sessionOf(texts));
-        QScopedPointer<TwinWidget> w(dialog(data.data()));
-        w->table()->sortByColumn(TwinWidget::ColCount, Qt::AscendingOrder);
-        QCOMPARE(column(*w, TwinWidget::ColCount), (QStringList{"9", "10", "10"}));
-        QCOMPARE(column(*w, TwinWidget::ColStatement, Qt::UserRole).first(), QString("C"));
+        Twin t(texts);
+        t.w->table()->sortByColumn(TwinWidget::ColCount, Qt::AscendingOrder);
+        QCOMPARE(t.column(TwinWidget::ColCount), (QStringList{"9", "10", "10"}));
     }
 
     void largeSessions()
     {
-        // 50 000 different statements: nothing repeated.
         QStringList distinct;
         for (int i = 0; i < 50000; ++i)
             distinct << QStringLiteral("SELECT * FROM orders WHERE id = %1").arg(i);
-        QScopedPointer<SessionData> data(sessionOf(distinct));
-        QScopedPointer<TwinWidget> w(dialog(data.data()));
-        QCOMPARE(w->count(), 0);
+        QCOMPARE(Twin(distinct).w->count(), 0);
 
-        // One statement 50 000 times: one row whose cell draws a short part
-        // of the positions, the whole list kept for the value viewer.
-        data.reset(sessionOf(QVector<QString>(50000, "SELECT 1").toList()));
-        w.reset(dialog(data.data()));
-        QCOMPARE(w->count(), 1);
-        QCOMPARE(column(*w, TwinWidget::ColCount), QStringList{"50000"});
-        const QString shown = column(*w, TwinWidget::ColPositions).first();
-        const QString whole = column(*w, TwinWidget::ColPositions, Qt::UserRole).first();
+        // One statement 50 000 times: the cell draws a short part of the
+        // positions, the value viewer gets the whole list.
+        Twin t(QVector<QString>(50000, "SELECT 1").toList());
+        QCOMPARE(t.column(TwinWidget::ColCount), QStringList{"50000"});
+        const QString shown = t.column(TwinWidget::ColPositions).first();
+        const QString whole = t.column(TwinWidget::ColPositions, Qt::UserRole).first();
         QVERIFY(shown.size() <= TwinWidget::positionsShownChars);
         QVERIFY(shown.startsWith("1, 2, 3, ") && shown.endsWith(QString(", ") + QChar(0x2026)));
         QCOMPARE(whole.count(','), 49999);
         QVERIFY(whole.endsWith(", 49999, 50000"));
-
         QString viewed;
         ModalWatcher watcher;
         watcher.onDialog = [&](QDialog* d) {
             viewed = qobject_cast<DataViewerWidget*>(d)->text();
             d->reject();
         };
-        w->showData(w->table()->model()->index(0, TwinWidget::ColPositions));
+        t.w->showData(t.w->table()->model()->index(0, TwinWidget::ColPositions));
         QCOMPARE(viewed, whole);
     }
 
     void survivesDroppedRecord()
     {
-        auto* data = sessionOf(small());
-        QScopedPointer<TwinWidget> w(dialog(data));
-        w->show();
-        // The record changes under the open dialog, then the session manager
-        // drops it: what the dialog shows stays as it was when it opened.
+        Twin t(small());
+        t.w->show();
+        // The record changes under the open dialog, then is dropped: the dialog keeps what it showed.
         QScopedPointer<SessionData> other(sessionOf({"other 1", "other 1", "other 2"}, 7));
-        data->queries.releaseBefore(data->queries.size());
+        t.data->queries.releaseBefore(t.data->queries.size());
         for (const Query& q : other->queries)
-            data->queries.append(q);
-        data->id = other->id;
+            t.data->queries.append(q);
         other.reset(); // deletes the statements the dialog was built from
-        delete data;
+        delete t.data;
+        t.data = nullptr;
         for (int c : {TwinWidget::ColStatement, TwinWidget::ColCount, TwinWidget::ColPositions})
-            w->table()->sortByColumn(c, Qt::DescendingOrder);
-        QCOMPARE(column(*w, TwinWidget::ColPositions), (QStringList{"2, 5", "1, 4, 9"}));
-        w->table()->setCurrentCell(1, 0);
-        QCOMPARE(w->shownStatement(), QString("SELECT 1"));
-        w->table()->setCurrentCell(0, 2);
-        QCOMPARE(w->shownStatement(), QString("select 1"));
-        QVERIFY(QTest::qWaitForWindowExposed(w.data()));
-        QVERIFY(!w->grab().isNull()); // paints every cell from its own copies
+            t.w->table()->sortByColumn(c, Qt::DescendingOrder);
+        QCOMPARE(t.column(TwinWidget::ColPositions), (QStringList{"2, 5", "1, 4, 9"}));
+        t.w->table()->setCurrentCell(1, 0);
+        QCOMPARE(t.w->shownStatement(), QString("SELECT 1"));
+        t.w->table()->setCurrentCell(0, 2);
+        QCOMPARE(t.w->shownStatement(), QString("select 1"));
+        QVERIFY(QTest::qWaitForWindowExposed(t.w.data()));
+        QVERIFY(!t.w->grab().isNull()); // paints every cell from its own copies
     }
 };
 

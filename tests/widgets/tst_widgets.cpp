@@ -14,13 +14,8 @@
 #include "TableWidgetDouble.h"
 #include "TableWidgetInt.h"
 
-#include <QHeaderView>
-#include <QLabel>
-#include <QMouseEvent>
-#include <QStandardItemModel>
-#include <QTableView>
-#include <QTableWidget>
 #include <QtTest>
+#include <QtWidgets>
 
 namespace {
 
@@ -86,8 +81,7 @@ private slots:
         QCOMPARE(QList<int>({d.barWidth(50, 204), d.barWidth(33.3, 204), d.barWidth(250, 204), d.barWidth(-5, 204)}),
                  QList<int>({50, 33, 200, 0}));   // truncated, never wider than the cell
         Table t({QStringLiteral("50"), QStringLiteral("200")}, 204, &d);
-        // A quarter of 200 pixels and the full scale, after two pixels of margin.
-        const QStringList quarter = t.pixels(QRect(0, 12, 204, 1));
+        const QStringList quarter = t.pixels(QRect(0, 12, 204, 1));   // after two pixels of margin
         QCOMPARE(quarter.indexOf("#58b3e3"), 2);
         QCOMPARE(quarter.count("#58b3e3"), 50);
         QCOMPARE(t.pixels(QRect(0, 36, 204, 1)).count("#58b3e3"), 200);
