@@ -262,7 +262,7 @@ private slots:
         QCOMPARE(v.w->currentFilterMode(), int(SortFilterProxyModel::ModeErrors));
     }
 
-    void exportAndRequests()
+    void buttonsAndRequests()
     {
         View v(lang(), kFirst + QList<Query>{stmt("SELECT \"a\" FROM t", 0.5)});
         v.data.id = 42;
@@ -283,23 +283,17 @@ private slots:
             d->reject();
         });
         QCOMPARE(proposed, QDir::homePath() + "/0000042.csv");
-    }
 
-    void twinButton()
-    {
-        // Repeated statements open the dialog; none, the information box.
-        View repeated(lang(), {stmt("SELECT 1", 1), stmt("SELECT 2", 1), stmt("SELECT 1", 1)});
+        // Repeated statements open the twin dialog; none, the information box.
+        QCOMPARE(SessionWidget::twinCount(&v.data), 0);
+        QCOMPARE(v.click("btnTwin", {})->boxes, QStringList{lang()->session("twin_btn") + "|" + lang()->session("not_found")});
+        v.add({stmt("SELECT 1", 1), stmt("SELECT 1", 1)});
         int rows = -1;
-        repeated.click("btnTwin", [&](QDialog* d) {
+        v.click("btnTwin", [&](QDialog* d) {
             rows = qobject_cast<TwinWidget*>(d)->count();
             d->reject();
         });
-        QCOMPARE(QList<int>({rows, SessionWidget::twinCount(&repeated.data)}), QList<int>({1, 1}));
-        repeated.watcher.reset();
-        View none(lang(), kFirst);
-        QCOMPARE(SessionWidget::twinCount(&none.data), 0);
-        QCOMPARE(none.click("btnTwin", {})->boxes,
-                 QStringList{lang()->session("twin_btn") + "|" + lang()->session("not_found")});
+        QCOMPARE(QList<int>({rows, SessionWidget::twinCount(&v.data)}), QList<int>({1, 1}));
     }
 };
 
