@@ -316,7 +316,9 @@ private slots:
         QCOMPARE(QList<QVariantList>(sql), (QList<QVariantList>{{kFirst[1].text, 2, "shop"}, {kFirst[1].text, 1, "shop"}}));
         QCOMPARE(QList<QVariantList>(copy), QList<QVariantList>{{kFirst[1].text}});
 
-        // The export proposes the session's file.
+        // The export takes the rows as shown and proposes the session's file.
+        v.w->proxyModel()->applyMode(SortFilterProxyModel::ModeRead, QString(), 1);
+        QCOMPARE(v.w->exportRows().size(), 3);
         QString proposed;
         v.click("btnExport", [&](QDialog* d) {
             proposed = qobject_cast<ExportDialog*>(d)->currentPath();
