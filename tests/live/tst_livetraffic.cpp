@@ -1,11 +1,10 @@
-// The live views with real traffic: mariadb clients talk to the test server
-// through the profiler port of a running proxy; their statements, the failed
-// statement, the session and a failed login appear in the flow, the session
-// list and a session tab.
+// The live views with real traffic: a mariadb client talks to the test server
+// through the profiler port of a running proxy; its statements, the failed
+// statement, the session, its patterns and a failed login appear in the flow,
+// the session list, a session tab and the statistics page's top lists.
 
 #include "LiveFixture.h"
 
-#include "CodeEditor.h"
 #include "PatternTable.h"
 #include "RunLive.h"
 #include "SessionWidget.h"
@@ -13,12 +12,27 @@
 #include "StatisticsPage.h"
 #include "ui_StatisticsPage.h"
 
+namespace {
+QString cell(QAbstractItemModel* m, int row, int column, int role = Qt::UserRole)
+{
+    return m->index(row, column).data(role).toString();
+}
+int rowOf(QAbstractItemModel* m, const QString& key)
+{
+    for (int r = 0; r < m->rowCount(); ++r)
+        if (cell(m, r, PatternModel::ColKey) == key)
+            return r;
+    return -1;
+}
+const QString kSlow = "SELECT SLEEP(?), id FROM pat_slow WHERE id = ?", kFast = "SELECT id FROM pat_fast WHERE id = ?";
+} // namespace
+
 class TestLiveTraffic : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void clientsReachFlowListAndTab()
+    void clientsReachFlowListTabsAndPatterns()
     {
         REQUIRE_TESTDB(db);
         Live fx(false);
@@ -31,10 +45,19 @@ private slots:
         QVERIFY(QTest::qWaitFor([proxy]() { return !proxy->isStarting(); }, 30000));
         QVERIFY(watcher.boxes.isEmpty() && fx.win->isCapturing() && proxy->isRunning());
 
+        // Four statements, one failing; then three slow statements of one pattern, five fast ones of another.
         const QStringList statements{"SELECT 1 AS one", "SELECT 'two' AS two", "SELECT * FROM no_such_table_here",
                                      "SELECT 40 + 2"};
-        QVERIFY(runLive("mariadb", clientArgs(db, port, {"--force", db.database}), (statements.join(";\n") + ';').toUtf8())
-                    .exitCode >= 0);
+        const QString script =
+            "CREATE TABLE IF NOT EXISTS pat_slow (id INT);\nCREATE TABLE IF NOT EXISTS pat_fast (id INT);\n"
+            "INSERT INTO pat_fast VALUES (1),(2),(3);\nINSERT INTO pat_slow VALUES (1),(2),(3);\n"
+            "SELECT SLEEP(0.1), id FROM pat_slow WHERE id = 1;\nSELECT SLEEP(0.12), id FROM pat_slow WHERE id = 2;\n"
+            "SELECT sleep(0.1), id FROM pat_slow WHERE id = 3;\n"
+            "SELECT id FROM pat_fast WHERE id = 1;\nSELECT id FROM pat_fast WHERE id = 2;\nSELECT id FROM pat_fast WHERE id = 3;\n"
+            "SELECT id FROM pat_fast WHERE id = 4;\nSELECT id FROM pat_fast WHERE id = 'x';\n"
+            "DROP TABLE pat_slow, pat_fast;\n";
+        QVERIFY(runLive("mariadb", clientArgs(db, port, {"--force", db.database}),
+                        (statements.join(";\n") + ";\n" + script).toUtf8()).exitCode >= 0);
         QTRY_COMPARE(fx.sessions()->rowCount(), 1);
         SessionData* data = fx.mngr->sessions.value(0);
         QTRY_VERIFY(!fx.mngr->checkActiveSession(data->id));
@@ -70,6 +93,45 @@ private slots:
         QCOMPARE(view->queryModel()->rowCount(), data->queries.size());
         const int current = view->proxyModel()->mapToSource(view->tableQueries()->currentIndex()).row();
         QCOMPARE(data->queries.text(current), statements.at(2));
+        // Its own patterns, behind the button beside "Repeated queries".
+        QStringList sessionKeys;
+        watcher.onDialog = [&](QDialog* d) {
+            QAbstractItemModel* m = d->findChild<QTableView*>(QStringLiteral("tablePatterns"))->model();
+            for (int r = 0; r < m->rowCount(); ++r)
+                sessionKeys << cell(m, r, PatternModel::ColKey);
+            d->reject();
+        };
+        view->findChild<QPushButton*>(QStringLiteral("btnPatterns"))->click();
+        QCOMPARE(watcher.dialogs, QStringList{"patternsDialog"});
+        QCOMPARE(sessionKeys.size(), fx.mngr->statementPatterns.patterns.size());
+        QCOMPARE(sessionKeys.value(0), kSlow);
+
+        // The Patterns tab, once on screen, shows the patterns by total time, slowest first.
+        StatisticsPage* page = fx.win->statisticsPage();
+        fx.ui()->tabWidget->setCurrentIndex(0);
+        fx.win->show();
+        PatternTable* patterns = page->patternsTable();
+        page->form()->tabsTop->setCurrentWidget(patterns);
+        QAbstractItemModel* pview = patterns->view()->model();
+        QCOMPARE(cell(pview, 0, PatternModel::ColKey), kSlow);
+        QCOMPARE(cell(pview, 0, PatternModel::ColCount, Qt::DisplayRole), QStringLiteral("3"));
+        QVERIFY(pview->index(0, PatternModel::ColTotal).data().toDouble() >= 320.0);
+        for (int r = 1; r < pview->rowCount(); ++r)
+            QVERIFY(pview->index(r - 1, PatternModel::ColTotal).data().toDouble()
+                    >= pview->index(r, PatternModel::ColTotal).data().toDouble());
+        QCOMPARE(cell(pview, rowOf(pview, kFast), PatternModel::ColCount, Qt::DisplayRole), QStringLiteral("5"));
+        // The Tables tab: the tables the statements named, the slow one first.
+        PatternTable* tables = page->tablesTable();
+        page->form()->tabsTop->setCurrentWidget(tables);
+        QAbstractItemModel* tview = tables->view()->model();
+        QCOMPARE(cell(tview, 0, PatternModel::ColKey), QStringLiteral("pat_slow"));
+        QCOMPARE(cell(tview, rowOf(tview, "pat_fast"), PatternModel::ColCount, Qt::DisplayRole),
+                 QStringLiteral("7"));   // CREATE, INSERT, five SELECT
+        // A double click opens the slowest statement of a pattern in an SQL tab.
+        int tabs = fx.ui()->tabWidget->count();
+        QVERIFY(QMetaObject::invokeMethod(patterns->view(), "doubleClicked",
+                                          Q_ARG(QModelIndex, pview->index(pview->rowCount() - 1, 0))));
+        QTRY_COMPARE(fx.ui()->tabWidget->count(), tabs + 1);
 
         // A failed login: a grey row that is counted, shows no statement and opens nothing.
         TestDb wrong = db;
@@ -82,93 +144,11 @@ private slots:
                  QColor(QStringLiteral("#eeeeee")));
         fx.flush();
         QCOMPARE(fx.flow()->rowCount(), shown.size());
-        const int tabs = fx.ui()->tabWidget->count();
+        tabs = fx.ui()->tabWidget->count();
         fx.ui()->tableSessions->selectRow(0);   // newest first
         QCOMPARE(fx.ui()->tableSessions->model()->index(0, 0).data().toString(), SessionsPage::paddedId(failed->id));
         fx.ui()->openTabSBtn->click();
         QCOMPARE(fx.ui()->tabWidget->count(), tabs);
-    }
-
-    void patternsAndTablesFromTraffic()
-    {
-        REQUIRE_TESTDB(db);
-        Live fx(false);
-        fx.useServer(db);
-        const auto port = quint16(fx.settings->currentProfile()->ProfilerPort);
-        ProxyServer* proxy = fx.attachProxy();
-        fx.ui()->startBtn->click();
-        QVERIFY(QTest::qWaitFor([proxy]() { return !proxy->isStarting(); }, 30000));
-        // three slow statements of one pattern, five fast ones of another, each with its own values
-        const QString script =
-            "CREATE TABLE IF NOT EXISTS pat_slow (id INT);\nCREATE TABLE IF NOT EXISTS pat_fast (id INT);\n"
-            "INSERT INTO pat_fast VALUES (1),(2),(3);\nINSERT INTO pat_slow VALUES (1),(2),(3);\n"
-            "SELECT SLEEP(0.1), id FROM pat_slow WHERE id = 1;\nSELECT SLEEP(0.12), id FROM pat_slow WHERE id = 2;\n"
-            "SELECT sleep(0.1), id FROM pat_slow WHERE id = 3;\n"
-            "SELECT id FROM pat_fast WHERE id = 1;\nSELECT id FROM pat_fast WHERE id = 2;\nSELECT id FROM pat_fast WHERE id = 3;\n"
-            "SELECT id FROM pat_fast WHERE id = 4;\nSELECT id FROM pat_fast WHERE id = 'x';\n"
-            "DROP TABLE pat_slow, pat_fast;\n";
-        QCOMPARE(runLive("mariadb", clientArgs(db, port, {db.database}), script.toUtf8()).exitCode, 0);
-        QTRY_COMPARE(fx.sessions()->rowCount(), 1);
-        SessionData* data = fx.mngr->sessions.value(0);
-        QTRY_VERIFY(!fx.mngr->checkActiveSession(data->id));
-
-        // The Patterns tab, once on screen, shows the patterns by total time, slowest pattern first.
-        StatisticsPage* page = fx.win->statisticsPage();
-        fx.ui()->tabWidget->setCurrentIndex(0);
-        fx.win->show();
-        PatternTable* patterns = page->patternsTable();
-        page->form()->tabsTop->setCurrentWidget(patterns);
-        QAbstractItemModel* view = patterns->view()->model();
-        const auto cell = [](QAbstractItemModel* m, int row, int column, int role = Qt::UserRole) {
-            return m->index(row, column).data(role).toString();
-        };
-        QCOMPARE(cell(view, 0, PatternModel::ColKey), QStringLiteral("SELECT SLEEP(?), id FROM pat_slow WHERE id = ?"));
-        QCOMPARE(cell(view, 0, PatternModel::ColCount, Qt::DisplayRole), QStringLiteral("3"));
-        QVERIFY(view->index(0, PatternModel::ColTotal).data().toDouble() >= 320.0);
-        for (int r = 1; r < view->rowCount(); ++r)
-            QVERIFY(view->index(r - 1, PatternModel::ColTotal).data().toDouble()
-                    >= view->index(r, PatternModel::ColTotal).data().toDouble());
-        int fast = -1;
-        for (int r = 0; r < view->rowCount(); ++r)
-            if (cell(view, r, PatternModel::ColKey) == "SELECT id FROM pat_fast WHERE id = ?")
-                fast = r;
-        QVERIFY(fast > 0);
-        QCOMPARE(cell(view, fast, PatternModel::ColCount, Qt::DisplayRole), QStringLiteral("5"));
-        // sorted by count, most frequent first
-        patterns->view()->sortByColumn(PatternModel::ColCount, Qt::DescendingOrder);
-        QCOMPARE(cell(view, 0, PatternModel::ColKey), QStringLiteral("SELECT id FROM pat_fast WHERE id = ?"));
-
-        // The Tables tab: the tables the statements named, the slow one first.
-        PatternTable* tables = page->tablesTable();
-        page->form()->tabsTop->setCurrentWidget(tables);
-        QAbstractItemModel* tview = tables->view()->model();
-        QCOMPARE(cell(tview, 0, PatternModel::ColKey), QStringLiteral("pat_slow"));
-        QCOMPARE(cell(tview, 1, PatternModel::ColKey), QStringLiteral("pat_fast"));
-        QCOMPARE(cell(tview, 1, PatternModel::ColCount, Qt::DisplayRole), QStringLiteral("7"));   // CREATE, INSERT, five SELECT
-
-        // A double click opens the slowest statement of the pattern in an SQL tab.
-        const int tabs = fx.ui()->tabWidget->count();
-        QVERIFY(QMetaObject::invokeMethod(patterns->view(), "doubleClicked",
-                                          Q_ARG(QModelIndex, view->index(view->rowCount() - 1, 0))));
-        QTRY_COMPARE(fx.ui()->tabWidget->count(), tabs + 1);
-
-        // The session's own list, behind the button beside "Repeated queries".
-        fx.ui()->tableSessions->selectRow(0);
-        fx.ui()->openTabSBtn->click();
-        auto* sessionView = qobject_cast<SessionWidget*>(fx.ui()->tabWidget->currentWidget());
-        QVERIFY(sessionView);
-        ModalWatcher watcher(fx.win.get());
-        QStringList sessionKeys;
-        watcher.onDialog = [&](QDialog* d) {
-            QAbstractItemModel* m = d->findChild<QTableView*>(QStringLiteral("tablePatterns"))->model();
-            for (int r = 0; r < m->rowCount(); ++r)
-                sessionKeys << cell(m, r, PatternModel::ColKey);
-            d->reject();
-        };
-        sessionView->findChild<QPushButton*>(QStringLiteral("btnPatterns"))->click();
-        QCOMPARE(watcher.dialogs, QStringList{"patternsDialog"});
-        QCOMPARE(sessionKeys.size(), fx.mngr->statementPatterns.patterns.size());
-        QCOMPARE(sessionKeys.value(0), QStringLiteral("SELECT SLEEP(?), id FROM pat_slow WHERE id = ?"));
     }
 };
 

@@ -1,12 +1,21 @@
-// The session view: loading, live batches, selection, filter, export.
+// The session view (loading, live batches, selection, filter, export) and
+// what it opens: the twin-query view (groups, counts, positions, sorting,
+// large sessions, a record dropped while open) and the pattern list's model,
+// whose refreshes take the changed figures, new patterns and the "other" row
+// so that a sorted view follows them.
+#include "DataViewerWidget.h"
 #include "ExportDialog.h"
 #include "FilterDialog.h"
 #include "ModalWatcher.h"
 #include "MngrSessions.h"
+#include "PatternModel.h"
+#include "PatternStats.h"
 #include "SessionData.h"
 #include "SessionWidget.h"
 #include "SortFilterProxyModel.h"
+#include "TestSessions.h"
 #include "TestTexts.h"
+#include "TwinGroups.h"
 #include "TwinWidget.h"
 
 #include <QtTest>
@@ -21,30 +30,20 @@ Query stmt(const QString& text, double ms, bool error = false, uint rows = 0)
     q.durationMs = ms;
     q.isError = error;
     q.rows = rows;
-    q.responseKb = 1.5f;
     q.dbName = "shop";
     return q;
 }
 
-// Appends a batch to `data` with the dependent figures the capture side
-// keeps (share of the total, percent of the slowest); returns the index of
-// the batch's first statement.
+// Appends a batch to `data` with the running figures the capture keeps;
+// returns the index of the batch's first statement.
 uint record(SessionData* data, const QList<Query>& batch)
 {
     const uint first = uint(data->queries.size());
-    double maxMs = 1.0, total = 0;
     for (const Query& q : batch) {
         data->queries.append(q);
-        data->rowsTotal += q.rows;
-        data->responseKbTotal += q.responseKb;
+        data->durationMsTotal += q.durationMs;
+        data->durationMsMax = qMax(data->durationMsMax, q.durationMs);
     }
-    for (const Query& q : data->queries) {
-        maxMs = qMax(maxMs, q.durationMs);
-        total += q.durationMs;
-    }
-    // the ratings of the live log, worked out from the session's figures
-    data->durationMsTotal = total;
-    data->durationMsMax = maxMs;
     data->queries.followRatings(&data->durationMsTotal, &data->durationMsMax);
     return first;
 }
@@ -78,6 +77,15 @@ struct View
     {
         return button("btnExport")->isEnabled() && button("btnTwin")->isEnabled() && button("btnFilter")->isEnabled();
     }
+    // Clicks `name` with `onDialog` answering the dialog it opens.
+    ModalWatcher* click(const char* name, std::function<void(QDialog*)> onDialog)
+    {
+        watcher.reset(new ModalWatcher);
+        watcher->onDialog = onDialog;
+        button(name)->click();
+        return watcher.data();
+    }
+    QScopedPointer<ModalWatcher> watcher;
 };
 
 const QList<Query> kFirst = {
@@ -85,6 +93,37 @@ const QList<Query> kFirst = {
     stmt("INSERT INTO users VALUES (\"x\")", 12.7),
     stmt("SELECT * FROM missing", 2.0, true),
 };
+
+/// The dialog over a record of `texts`; the record may be dropped by the test.
+struct Twin
+{
+    SessionData* data;
+    QScopedPointer<TwinWidget> w;
+    explicit Twin(const QStringList& texts)
+        : data(sessionOf(texts)), w(new TwinWidget(data, "Repeated", "Statement", "Repeats", "Positions")) {}
+    ~Twin() { delete data; }
+    /// Column `c` of the table as shown, in `role`.
+    QStringList column(int c, int role = Qt::DisplayRole) const
+    {
+        QStringList out;
+        for (int r = 0; r < w->table()->rowCount(); ++r)
+            out << w->table()->item(r, c)->data(role).toString();
+        return out;
+    }
+};
+
+/// Twelve statements: "SELECT 1" at positions 1, 4, 9; "select 1" (letter
+/// case: a group of its own) at 2, 5; one blank more at 3; the rest differ.
+QStringList small()
+{
+    QStringList texts;
+    for (int i = 0; i < 12; ++i)
+        texts << QStringLiteral("SELECT %1 FROM t").arg(100 + i);
+    texts[0] = texts[3] = texts[8] = "SELECT 1";
+    texts[1] = texts[4] = "select 1";
+    texts[2] = "SELECT  1";
+    return texts;
+}
 
 } // namespace
 
@@ -95,7 +134,7 @@ class TestSessionWidget : public QObject
     languageEngine* lang() const { return texts.lang.get(); }
 
 private slots:
-    void loadShowsEveryStatement()
+    void loadSelectAndFollowNewest()
     {
         View v(lang(), kFirst);
         // One-line text in the user role; the newest on top, selected and shown.
@@ -109,8 +148,24 @@ private slots:
         v.w->loadQueries();   // loading again rebuilds, not appends
         QCOMPARE(v.w->graph()->values(), (QList<double>{0.25, 12.7, 2.0}));
         QVERIFY(v.label("statQuery").contains(">3<"));
+        v.w->setCurrentQuery(0);   // the user looks at the oldest statement
+        QCOMPARE(v.viewer(), QString(kFirst[0].text).replace('\t', "    "));
+        QCOMPARE(v.w->graph()->markedIndex(), 0);
+        // A batch moves the selection to its newest statement.
+        v.add({stmt("SELECT 0 FROM dual", 0.5), stmt("UPDATE t SET a = 0", 0.7)});
+        QCOMPARE(v.current(), 4);
+        QCOMPARE(v.w->tableQueries()->selectionModel()->selectedRows().size(), 1);
+        QCOMPARE(v.viewer(), QString("UPDATE t SET a = 0"));
+        QCOMPARE(v.w->graph()->markedIndex(), 4);
+        // A click on the graph chooses its statement; positions outside are ignored.
+        emit v.w->graph()->setIndexQuery(1);
+        QCOMPARE(v.viewer(), kFirst[1].text);
+        QCOMPARE(v.w->graph()->markedIndex(), 1);
+        v.w->setCurrentQuery(7);
+        v.w->setCurrentQuery(-1);
+        QCOMPARE(v.current(), 1);
 
-        // A running session shows so, also after a language change; once it ends, its duration.
+        // Running (also after a language change), then ended: its duration.
         v.data.duration = QTime(0, 0).addMSecs(1250);
         v.w->setFlagActive(true);
         v.w->changeLanguage();
@@ -118,8 +173,7 @@ private slots:
         v.w->updateElapsedStat();
         QVERIFY(!v.w->isActive() && v.label("statElapsed").contains("00:00:01.250"));
 
-        // An empty session: nothing to act on until its own first batch arrives
-        // (without a session manager, its position tells which batch is its own).
+        // An empty session acts only once its own first batch arrives (its position tells which is its own).
         View empty(lang(), {}, 4);
         QVERIFY(!empty.actionsEnabled() && empty.viewer().isEmpty());
         const uint first = record(&empty.data, kFirst.mid(0, 1));
@@ -131,9 +185,7 @@ private slots:
 
     void partlyReleasedSessionShowsWhatIsKept()
     {
-        // The first two statements were released to stay within the memory
-        // budget: the view numbers the rest as in the session, says how many
-        // went, and a later batch and a further release line up.
+        // Released statements: the rest numbered as in the session, the count said.
         View v(lang(), kFirst);
         v.data.queries.releaseBefore(2);
         v.w->loadQueries();
@@ -172,8 +224,7 @@ private slots:
 
     void numberColumnsShowWholeNumbers()
     {
-        // The view is shown while the statement numbers pass 9999, and a
-        // statement brings a seven-digit row count: both are shown whole.
+        // Shown while the numbers pass 9999, then a seven-digit row count: both shown whole.
         View v(lang(), QVector<Query>(9998, stmt("DO 1", 1.0)).toList());
         v.w->resize(1000, 600);
         v.w->show();
@@ -210,8 +261,7 @@ private slots:
         QCOMPARE(inserted.count() + changed.count(), 0);
         QCOMPARE(w.graph()->values().size(), 3);
 
-        // The oldest record is dropped: this session moves to position 0 and a
-        // new one takes position 1, whose batch is not ours.
+        // The oldest record dropped: this session moves to position 0, a new one's batch at 1 is not ours.
         mngr.sessions.removeFirst();
         delete older;
         mngr.sessions << new SessionData;
@@ -227,97 +277,33 @@ private slots:
         QCOMPARE(w.queryModel()->index(4, SessionWidget::ColQuery).data(Qt::UserRole).toString(), QString("SELECT 'mine'"));
     }
 
-    void batchRewritesOnlyDependentColumnsOfOlderRows()
-    {
-        View v(lang(), kFirst.mid(0, 2));
-        QList<QStringList> before;
-        for (int c = 0; c < SessionWidget::ColumnCount; ++c)
-            before << v.column(c, false);
-        QStandardItemModel* m = v.w->queryModel();
-        QSignalSpy inserted(m, &QAbstractItemModel::rowsInserted);
-        QSignalSpy changed(m, &QAbstractItemModel::dataChanged);
-        QSignalSpy reset(m, &QAbstractItemModel::modelReset);
-        // A slower statement: every share and every percent of the slowest move.
-        v.add({stmt("SELECT SLEEP(0.05)", 50.0), stmt("SELEC 1", 0.5, true)});
-
-        QCOMPARE(m->rowCount(), 4);
-        QCOMPARE(reset.count(), 0);
-        QVERIFY(!inserted.isEmpty());
-        for (const QVariantList& args : inserted)
-            QVERIFY(args.at(1).toInt() >= 2);   // only past the old rows
-        for (const QVariantList& args : changed) {
-            const QModelIndex tl = args.at(0).toModelIndex(), br = args.at(1).toModelIndex();
-            QVERIFY2(tl.row() >= 2
-                         || (tl.column() >= SessionWidget::ColTimePercent && br.column() <= SessionWidget::ColLongestPercent),
-                     qPrintable(QString("columns %1..%2 of old rows changed").arg(tl.column()).arg(br.column())));
-        }
-        for (int c = 0; c < SessionWidget::ColumnCount; ++c)
-            if (c != SessionWidget::ColTimePercent && c != SessionWidget::ColLongestPercent)
-                QCOMPARE(v.column(c, false).mid(0, 2), before[c]);
-        QCOMPARE(v.column(SessionWidget::ColLongestPercent, false), (QStringList{"1", "25", "100", "1"}));
-    }
-
-    void selectionFollowsNewestAndGraph()
-    {
-        View v(lang(), kFirst);
-        v.w->setCurrentQuery(0);   // the user looks at the oldest statement
-        QCOMPARE(v.viewer(), QString(kFirst[0].text).replace('\t', "    "));
-        QCOMPARE(v.w->graph()->markedIndex(), 0);
-
-        // A batch moves the selection to its newest statement.
-        v.add({stmt("SELECT 0 FROM dual", 0.5), stmt("UPDATE t SET a = 0", 0.7)});
-        QCOMPARE(v.current(), 4);
-        QCOMPARE(v.w->tableQueries()->selectionModel()->selectedRows().size(), 1);
-        QCOMPARE(v.viewer(), QString("UPDATE t SET a = 0"));
-        QCOMPARE(v.w->graph()->markedIndex(), 4);
-        QCOMPARE(v.w->graph()->values().size(), 5);
-
-        // A click on the graph chooses its statement; positions outside are ignored.
-        emit v.w->graph()->setIndexQuery(1);
-        QCOMPARE(v.current(), 1);
-        QCOMPARE(v.viewer(), kFirst[1].text);
-        QCOMPARE(v.w->graph()->markedIndex(), 1);
-        v.w->setCurrentQuery(7);
-        v.w->setCurrentQuery(-1);
-        QCOMPARE(v.current(), 1);
-    }
-
     void filterButton()
     {
         View v(lang(), kFirst + QList<Query>{stmt("select name from users where id = 1", 0.4)});
         QPushButton* btn = v.button("btnFilter");
-        ModalWatcher watcher;
-        // Errors only: the session view's status column.
-        watcher.onDialog = [](QDialog* d) {
+        // Errors only; statements arriving while filtered are filtered too.
+        v.click("btnFilter", [](QDialog* d) {
             d->findChild<QRadioButton*>("rbError")->setChecked(true);
             d->accept();
-        };
-        btn->click();
+        });
         QVERIFY(btn->isChecked());
-        QCOMPARE(v.column(SessionWidget::ColNumber), QStringList{"3"});
-        // Statements arriving while filtered are filtered too.
         v.add({stmt("SELECT nope", 0.2, true), stmt("SELECT 1", 0.2)});
         QCOMPARE(v.column(SessionWidget::ColNumber), (QStringList{"5", "3"}));
-
         // Unchecking shows every row again, without a dialog.
-        btn->click();
+        QVERIFY(v.click("btnFilter", {})->dialogs.isEmpty());
         QVERIFY(!btn->isChecked());
         QCOMPARE(v.column(SessionWidget::ColNumber).size(), 6);
-        QCOMPARE(watcher.dialogs.size(), 1);
-
-        // A cancelled dialog unchecks the button and shows everything; the last
-        // accepted choice stays.
-        watcher.onDialog = [](QDialog* d) {
+        // A cancelled dialog unchecks the button and shows everything; the last accepted choice stays.
+        v.click("btnFilter", [](QDialog* d) {
             d->findChild<QRadioButton*>("rbWrite")->setChecked(true);
             d->reject();
-        };
-        btn->click();
+        });
         QVERIFY(!btn->isChecked());
         QCOMPARE(v.column(SessionWidget::ColNumber).size(), 6);
         QCOMPARE(v.w->currentFilterMode(), int(SortFilterProxyModel::ModeErrors));
     }
 
-    void exportAndRequests()
+    void buttonsAndRequests()
     {
         View v(lang(), kFirst + QList<Query>{stmt("SELECT \"a\" FROM t", 0.5)});
         v.data.id = 42;
@@ -331,45 +317,149 @@ private slots:
         QCOMPARE(QList<QVariantList>(sql), (QList<QVariantList>{{kFirst[1].text, 2, "shop"}, {kFirst[1].text, 1, "shop"}}));
         QCOMPARE(QList<QVariantList>(copy), QList<QVariantList>{{kFirst[1].text}});
 
-        // The export takes the rows as shown: filtered and in the chosen order.
+        // The export takes the rows as shown and proposes the session's file.
         v.w->proxyModel()->applyMode(SortFilterProxyModel::ModeRead, QString(), 1);
-        v.w->tableQueries()->sortByColumn(SessionWidget::ColTimeMs, Qt::AscendingOrder);
-        QStringList rows;
-        for (const QStringList& row : v.w->exportRows())
-            rows << row.mid(0, 2).join('|');
-        QCOMPARE(rows, (QStringList{"1|SELECT id, name FROM users", "4|SELECT \"\"a\"\" FROM t", "3|SELECT * FROM missing"}));
-        // The button proposes the session's file.
+        QCOMPARE(v.w->exportRows().size(), 3);
         QString proposed;
-        ModalWatcher watcher;
-        watcher.onDialog = [&](QDialog* d) {
+        v.click("btnExport", [&](QDialog* d) {
             proposed = qobject_cast<ExportDialog*>(d)->currentPath();
             d->reject();
-        };
-        v.button("btnExport")->click();
+        });
         QCOMPARE(proposed, QDir::homePath() + "/0000042.csv");
-    }
 
-    void twinButton()
-    {
-        // Statements written alike are twins; letter case and blanks count.
-        SessionData twins;
-        record(&twins, {stmt("SELECT 1", 1), stmt("select 1", 1), stmt("SELECT  1", 1), stmt("SELECT 2", 1),
-                        stmt("SELECT 1", 1), stmt("SELECT 2", 1), stmt("SELECT 1", 1)});
-        QCOMPARE(SessionWidget::twinCount(&twins), 2);
-
-        // Repeated statements open the dialog; none, the information box.
-        View repeated(lang(), {stmt("SELECT 1", 1), stmt("SELECT 2", 1), stmt("SELECT 1", 1)});
+        // Repeated statements open the twin dialog; none, the information box.
+        QCOMPARE(SessionWidget::twinCount(&v.data), 0);
+        QCOMPARE(v.click("btnTwin", {})->boxes, QStringList{lang()->session("twin_btn") + "|" + lang()->session("not_found")});
+        v.add({stmt("SELECT 1", 1), stmt("SELECT 1", 1)});
         int rows = -1;
-        ModalWatcher watcher;
-        watcher.onDialog = [&](QDialog* d) {
+        v.click("btnTwin", [&](QDialog* d) {
             rows = qobject_cast<TwinWidget*>(d)->count();
             d->reject();
+        });
+        QCOMPARE(QList<int>({rows, SessionWidget::twinCount(&v.data)}), QList<int>({1, 1}));
+    }
+
+    void groupsCountsAndPositions()
+    {
+        Twin t(small());
+        QVERIFY(t.w->windowTitle().endsWith(" 0000042"));
+        QCOMPARE(t.w->count(), 2);
+        QCOMPARE(t.column(TwinWidget::ColStatement, Qt::UserRole), (QStringList{"SELECT 1", "select 1"}));
+        QCOMPARE(t.column(TwinWidget::ColCount), (QStringList{"3", "2"}));
+        QCOMPARE(t.column(TwinWidget::ColPositions), (QStringList{"1, 4, 9", "2, 5"}));
+        QCOMPARE(TwinGroups::group(t.data->queries).size(), 12 - 3);
+        t.w->table()->setCurrentCell(1, 0);   // the viewer follows the current row
+        QCOMPARE(t.w->shownStatement(), QString("select 1"));
+    }
+
+    void countSortsByValue()
+    {
+        QStringList texts;
+        for (int i = 0; i < 10; ++i)
+            texts << "A" << "B" << (i < 9 ? "C" : "D");
+        Twin t(texts);
+        t.w->table()->sortByColumn(TwinWidget::ColCount, Qt::AscendingOrder);
+        QCOMPARE(t.column(TwinWidget::ColCount), (QStringList{"9", "10", "10"}));
+    }
+
+    void largeSessions()
+    {
+        QStringList distinct;
+        for (int i = 0; i < 50000; ++i)
+            distinct << QStringLiteral("SELECT * FROM orders WHERE id = %1").arg(i);
+        QCOMPARE(Twin(distinct).w->count(), 0);
+
+        // One statement 50 000 times: the cell draws a short part of the
+        // positions, the value viewer gets the whole list.
+        Twin t(QVector<QString>(50000, "SELECT 1").toList());
+        QCOMPARE(t.column(TwinWidget::ColCount), QStringList{"50000"});
+        const QString shown = t.column(TwinWidget::ColPositions).first();
+        const QString whole = t.column(TwinWidget::ColPositions, Qt::UserRole).first();
+        QVERIFY(shown.size() <= TwinWidget::positionsShownChars);
+        QVERIFY(shown.startsWith("1, 2, 3, ") && shown.endsWith(QString(", ") + QChar(0x2026)));
+        QCOMPARE(whole.count(','), 49999);
+        QVERIFY(whole.endsWith(", 49999, 50000"));
+        QString viewed;
+        ModalWatcher watcher;
+        watcher.onDialog = [&](QDialog* d) {
+            viewed = qobject_cast<DataViewerWidget*>(d)->text();
+            d->reject();
         };
-        repeated.button("btnTwin")->click();
-        QCOMPARE(rows, 1);
-        View none(lang(), kFirst);
-        none.button("btnTwin")->click();
-        QCOMPARE(watcher.boxes, QStringList{lang()->session("twin_btn") + "|" + lang()->session("not_found")});
+        t.w->showData(t.w->table()->model()->index(0, TwinWidget::ColPositions));
+        QCOMPARE(viewed, whole);
+    }
+
+    void survivesDroppedRecord()
+    {
+        Twin t(small());
+        t.w->show();
+        // The record changes under the open dialog, then is dropped: the dialog keeps what it showed.
+        QScopedPointer<SessionData> other(sessionOf({"other 1", "other 1", "other 2"}, 7));
+        t.data->queries.releaseBefore(t.data->queries.size());
+        for (const Query& q : other->queries)
+            t.data->queries.append(q);
+        other.reset(); // deletes the statements the dialog was built from
+        delete t.data;
+        t.data = nullptr;
+        for (int c : {TwinWidget::ColStatement, TwinWidget::ColCount, TwinWidget::ColPositions})
+            t.w->table()->sortByColumn(c, Qt::DescendingOrder);
+        QCOMPARE(t.column(TwinWidget::ColPositions), (QStringList{"2, 5", "1, 4, 9"}));
+        t.w->table()->setCurrentCell(1, 0);
+        QCOMPARE(t.w->shownStatement(), QString("SELECT 1"));
+        t.w->table()->setCurrentCell(0, 2);
+        QCOMPARE(t.w->shownStatement(), QString("select 1"));
+        QVERIFY(QTest::qWaitForWindowExposed(t.w.data()));
+        QVERIFY(!t.w->grab().isNull()); // paints every cell from its own copies
+    }
+
+    void sortedViewFollowsRefreshes()
+    {
+        PatternStats stats(3);
+        PatternModel model;
+        model.setStats(&stats);
+        QSortFilterProxyModel view;
+        view.setSourceModel(&model);
+        view.setSortRole(PatternModel::SortRole);
+        view.setDynamicSortFilter(true);
+        view.sort(PatternModel::ColTotal, Qt::DescendingOrder);
+        const auto add = [&](const QString& key, double ms) {
+            PatternSample s;
+            s.durationMs = ms;
+            s.text = key + " (slowest?)";
+            stats.add(key, s);
+        };
+        const auto order = [&]() {
+            QStringList keys;
+            for (int r = 0; r < view.rowCount(); ++r)
+                keys << view.index(r, PatternModel::ColKey).data(Qt::UserRole).toString() + '#'
+                            + view.index(r, PatternModel::ColRank).data().toString();
+            return keys;
+        };
+        add("a", 5);
+        add("b", 2);
+        model.refresh();
+        QCOMPARE(order(), (QStringList{"a#1", "b#2"}));
+        // b overtakes a; c is new; nothing else is announced as changed
+        QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+        add("b", 4);
+        add("c", 1);
+        model.refresh();
+        QCOMPARE(order(), (QStringList{"b#1", "a#2", "c#3"}));
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(view.index(0, PatternModel::ColCount).data().toString(), QStringLiteral("2"));
+        QCOMPARE(view.index(0, PatternModel::ColTotal).data().toDouble(), 6.0);
+        // a fourth pattern folds the least recently seen (a) into "other", the last row, sorted by its total
+        model.setOtherText("(%1 more)");
+        add("d", 0.5);
+        model.refresh();
+        QCOMPARE(order(), (QStringList{"b#1", "(1 more)#", "c#2", "d#3"}));
+        const int other = model.rowCount() - 1;
+        QCOMPARE(model.index(other, PatternModel::ColTotal).data().toDouble(), 5.0);
+        QCOMPARE(model.sampleText(other), QStringLiteral("a (slowest?)"));
+        // cleared statistics empty the list
+        stats.clear();
+        model.refresh();
+        QCOMPARE(model.rowCount(), 0);
     }
 };
 

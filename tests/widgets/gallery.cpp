@@ -10,33 +10,27 @@
 #include "TextHelpers.h"
 #include "WidgetEnv.h"
 
-#include <QApplication>
-#include <QDir>
-#include <QStandardItemModel>
-#include <QTableView>
+#include <QtWidgets>
 #include <cmath>
-
-static QString dir;
-static int failures = 0;
-
-static void save(QWidget* w, const char* name, int width, int height)
-{
-    w->resize(width, height);
-    w->show();
-    QCoreApplication::processEvents();
-    const QImage image = w->grab().toImage();
-    const bool flat = image.isNull() || image.convertToFormat(QImage::Format_Indexed8).colorCount() < 2;
-    failures += flat || !image.save(dir + '/' + name + ".png");
-    qInfo("%s/%s.png%s", qPrintable(dir), name, flat ? " flat" : "");
-}
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : qEnvironmentVariable("QUARVEL_BINARY_DIR", ".") + "/gallery";
+    const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1])
+                                 : qEnvironmentVariable("QUARVEL_BINARY_DIR", ".") + "/gallery";
     QDir().mkpath(dir);
     StyleEngine theme;
     WidgetEnv::setStyleEngine(&theme);
+    int failures = 0;
+    const auto save = [&](QWidget* w, const char* name, int width, int height) {
+        w->resize(width, height);
+        w->show();
+        QCoreApplication::processEvents();
+        const QImage image = w->grab().toImage();
+        const bool flat = image.isNull() || image.convertToFormat(QImage::Format_Indexed8).colorCount() < 2;
+        failures += flat || !image.save(dir + '/' + name + ".png");
+        qInfo("%s/%s.png%s", qPrintable(dir), name, flat ? " flat" : "");
+    };
 
     CodeEditor editor;
     editor.setPlainText("-- monthly totals\nSELECT c.name, COUNT(*) AS orders, SUM(o.amount) AS total\nFROM customers c\n"
@@ -49,6 +43,7 @@ int main(int argc, char** argv)
     plotter.setDrawLinePosition(17);
     save(&plotter, "plotter", 560, 160);
 
+    // Bars in column 1, data colours in column 2.
     const char* rows[3][3] = {{"SELECT id FROM users WHERE id = 42 -- by id", "100", "(null)"},
                               {"UPDATE t SET a = 'x' WHERE b < 3", "200", "Sending data"},
                               {"INSERT INTO log VALUES (1, 'a'), (2, 'b'), (3, 'c')", "300", "a long value that does not fit"}};
@@ -58,7 +53,7 @@ int main(int argc, char** argv)
             model.setItem(r, c, new QStandardItem(c == 0 ? TextHelpers::toHighlightText(rows[r][c]) : rows[r][c]));
     QTableView table;
     table.setModel(&model);
-    auto* cells = new TableButtonDelegate(&table, true);   // bars in column 1, data colours in column 2
+    auto* cells = new TableButtonDelegate(&table, true);
     cells->barColumn = 1;
     cells->barFullScale = 300;
     cells->nullColoring = true;
