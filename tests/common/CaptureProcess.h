@@ -24,23 +24,12 @@ struct Capture
                                                     QString::number(port), "--user", db.user, "--password", db.password}
                                             + more);
     }
-    ~Capture()
-    {
-        process.kill();
-        process.waitForFinished();
-    }
-    void collect()
-    {
-        out += process.readAllStandardOutput();
-        err += process.readAllStandardError();
-    }
+    ~Capture() { process.kill(); process.waitForFinished(); }
+    void collect() { out += process.readAllStandardOutput(); err += process.readAllStandardError(); }
     bool waitListening()
     {
-        const auto done = [&]() {
-            collect();
-            return err.contains("listening on") || process.state() == QProcess::NotRunning;
-        };
-        return QTest::qWaitFor(done, 30000) && err.contains("listening on");
+        const auto ended = [&] { collect(); return err.contains("listening on") || process.state() == QProcess::NotRunning; };
+        return QTest::qWaitFor(ended, 30000) && err.contains("listening on");
     }
     /// Statement lines: ten columns, not starting with "#".
     QList<QStringList> statements() const

@@ -3,7 +3,6 @@
 #include <QAtomicInt>
 #include <QElapsedTimer>
 #include <QHostAddress>
-#include <QPointer>
 #include <QQueue>
 #include <QSemaphore>
 #include <QTcpServer>
@@ -14,12 +13,13 @@
 namespace {
 
 /// One direction of one connection: bytes read from `from` are written to
-/// `to` once they are `delay` ms old.
+/// `to` once they are `delay` ms old and the relay is not paused; when `from`
+/// closes, `to` is closed once everything has been delivered.
 class Pipe : public QObject
 {
 public:
-    Pipe(QTcpSocket* from, QTcpSocket* to, const QAtomicInt* delay, const QAtomicInt* paused, QObject* parent)
-        : QObject(parent), from(from), to(to), delay(delay), paused(paused)
+    Pipe(QTcpSocket* from, QTcpSocket* to, const QAtomicInt* delay, const QAtomicInt* paused)
+        : QObject(from), from(from), to(to), delay(delay), paused(paused)
     {
         clock.start();
         timer.setSingleShot(true);
@@ -27,68 +27,43 @@ public:
         connect(&timer, &QTimer::timeout, this, &Pipe::flush);
         connect(from, &QTcpSocket::readyRead, this, &Pipe::take);
         connect(to, &QTcpSocket::connected, this, &Pipe::flush);
-    }
-
-    void take()
-    {
-        const QByteArray bytes = from->readAll();
-        if (bytes.isEmpty())
-            return;
-        pending.enqueue({clock.elapsed() + delay->loadRelaxed(), bytes});
-        schedule();
-    }
-
-    /// Writes what is due; true when nothing is left.
-    bool flush()
-    {
-        if (to->state() != QAbstractSocket::ConnectedState) {
-            // Still connecting: keep everything until connected().
-            if (to->state() == QAbstractSocket::UnconnectedState)
-                pending.clear();
-            return pending.isEmpty();
-        }
-        if (paused->loadRelaxed()) {
-            // Held: look again shortly.
-            timer.start(5);
-            return pending.isEmpty();
-        }
-        const qint64 now = clock.elapsed();
-        while (!pending.isEmpty() && pending.head().due <= now)
-            to->write(pending.dequeue().bytes);
-        schedule();
-        if (pending.isEmpty() && closing && to->state() == QAbstractSocket::ConnectedState)
-            to->disconnectFromHost();
-        return pending.isEmpty();
-    }
-
-    /// The source closed: close the target once everything has been delivered.
-    void closeAfterFlush()
-    {
-        take();
-        closing = true;
-        flush();
+        connect(from, &QTcpSocket::disconnected, this, [this] {
+            closing = true;
+            take();
+        });
     }
 
 private:
+    void take()
+    {
+        const QByteArray bytes = from->readAll();
+        if (!bytes.isEmpty())
+            pending.enqueue({clock.elapsed() + delay->loadRelaxed(), bytes});
+        flush();
+    }
+    void flush()
+    {
+        if (to->state() == QAbstractSocket::UnconnectedState)
+            pending.clear();
+        if (to->state() != QAbstractSocket::ConnectedState)
+            return;   // still connecting: everything waits for connected()
+        if (paused->loadRelaxed()) {
+            timer.start(5);   // held: look again shortly
+            return;
+        }
+        while (!pending.isEmpty() && pending.head().due <= clock.elapsed())
+            to->write(pending.dequeue().bytes);
+        if (!pending.isEmpty())
+            timer.start(int(qMax<qint64>(0, pending.head().due - clock.elapsed())));
+        else if (closing)
+            to->disconnectFromHost();
+    }
+
     struct Chunk
     {
         qint64 due;
         QByteArray bytes;
     };
-
-    void schedule()
-    {
-        if (pending.isEmpty()) {
-            timer.stop();
-            return;
-        }
-        if (paused->loadRelaxed()) {
-            timer.start(5);
-            return;
-        }
-        timer.start(int(qMax<qint64>(0, pending.head().due - clock.elapsed())));
-    }
-
     QTcpSocket* from;
     QTcpSocket* to;
     const QAtomicInt* delay;
@@ -115,18 +90,15 @@ public:
             while (QTcpSocket* client = server.nextPendingConnection()) {
                 accepted.fetchAndAddRelaxed(1);
                 auto* upstream = new QTcpSocket(client);
-                auto* up = new Pipe(client, upstream, &delay, &paused, client);
-                auto* down = new Pipe(upstream, client, &delay, &paused, client);
-                QObject::connect(client, &QTcpSocket::disconnected, client, [up]() { up->closeAfterFlush(); });
-                QObject::connect(upstream, &QTcpSocket::disconnected, client, [down]() { down->closeAfterFlush(); });
-                QObject::connect(client, &QTcpSocket::disconnected, client, [client, upstream]() {
-                    if (upstream->state() == QAbstractSocket::UnconnectedState)
+                new Pipe(client, upstream, &delay, &paused);
+                new Pipe(upstream, client, &delay, &paused);
+                const auto bothClosed = [client, upstream]() {
+                    if (client->state() == QAbstractSocket::UnconnectedState
+                        && upstream->state() == QAbstractSocket::UnconnectedState)
                         client->deleteLater();
-                });
-                QObject::connect(upstream, &QTcpSocket::disconnected, client, [client]() {
-                    if (client->state() == QAbstractSocket::UnconnectedState)
-                        client->deleteLater();
-                });
+                };
+                QObject::connect(client, &QTcpSocket::disconnected, client, bothClosed);
+                QObject::connect(upstream, &QTcpSocket::disconnected, client, bothClosed);
                 upstream->connectToHost(host, targetPort);
             }
         });
@@ -156,17 +128,6 @@ DelayRelay::~DelayRelay()
     worker->wait();
 }
 
-quint16 DelayRelay::port() const
-{
-    return quint16(worker->listenPort.loadAcquire());
-}
-
-void DelayRelay::setPaused(bool on)
-{
-    worker->paused.storeRelaxed(on ? 1 : 0);
-}
-
-int DelayRelay::connections() const
-{
-    return worker->accepted.loadRelaxed();
-}
+quint16 DelayRelay::port() const { return quint16(worker->listenPort.loadAcquire()); }
+void DelayRelay::setPaused(bool on) { worker->paused.storeRelaxed(on ? 1 : 0); }
+int DelayRelay::connections() const { return worker->accepted.loadRelaxed(); }

@@ -20,8 +20,7 @@ public:
     /// The port the relay listens on (0 when it could not listen).
     quint16 port() const;
     /// While paused, bytes are taken in but nothing is delivered in either
-    /// direction: a caller that waits for an answer waits until resumed.
-    /// Lets a test show that a thread goes on while its request is held.
+    /// direction: a test shows that a thread goes on while its request is held.
     void setPaused(bool on);
     /// Connections accepted so far.
     int connections() const;

@@ -37,14 +37,3 @@ inline LiveRun runLive(const QString& program, const QStringList& args, const QB
     r.err = p.readAllStandardError();
     return r;
 }
-
-/// Arguments of the mariadb client for the test server's account at `port`,
-/// in batch mode without column names.
-inline QStringList clientArgs(const TestDb& db, quint16 port, const QStringList& extra = {})
-{
-    return QStringList{QStringLiteral("--no-defaults"), QStringLiteral("--skip-ssl"), QStringLiteral("-h"), db.host,
-                       QStringLiteral("-P"), QString::number(port), QStringLiteral("-u") + db.user,
-                       QStringLiteral("-p") + db.password, QStringLiteral("--batch"),
-                       QStringLiteral("--skip-column-names")}
-           + extra;
-}

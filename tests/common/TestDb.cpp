@@ -32,21 +32,20 @@ TestDb TestDb::load(const QString& envFile)
     return db;
 }
 
-QString TestDb::runClient(const QString& sql, const QStringList& extraArgs, int* exitCode, int port) const
+QString TestDb::runClient(const QString& sql, const QStringList& extraArgs) const
 {
-    QStringList args{QStringLiteral("--no-defaults"), QStringLiteral("-h"), host,
-                     QStringLiteral("-P"), QString::number(port > 0 ? port : this->port),
-                     QStringLiteral("-u") + user, QStringLiteral("-p") + password,
-                     QStringLiteral("--batch"), QStringLiteral("--skip-column-names")};
-    args += extraArgs;
     QProcess p;
-    p.start(QStringLiteral("mariadb"), args);
+    p.start(QStringLiteral("mariadb"), clientArgs(*this, port, extraArgs));
     p.write(sql.toUtf8());
     p.closeWriteChannel();
     p.waitForFinished(120000);
-    if (exitCode)
-        *exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+QStringList clientArgs(const TestDb& db, quint16 port, const QStringList& extra)
+{
+    return QStringList{"--no-defaults", "--skip-ssl", "-h", db.host, "-P", QString::number(port), "-u" + db.user,
+                       "-p" + db.password, "--batch", "--skip-column-names"} + extra;
 }
 
 namespace {
@@ -75,22 +74,10 @@ OwnTestDb::~OwnTestDb()
     QDir().rmdir(QFileInfo(dir).path());
 }
 
-bool OwnTestDb::restart()
-{
-    return testdbScript({QStringLiteral("restart"), dir});
-}
+bool OwnTestDb::restart() { return testdbScript({QStringLiteral("restart"), dir}); }
 
-QString sourceDir()
-{
-    const QByteArray env = qgetenv("QUARVEL_SOURCE_DIR");
-    return env.isEmpty() ? QStringLiteral(QUARVEL_SOURCE_DIR) : QString::fromLocal8Bit(env);
-}
-
-QString binaryDir()
-{
-    const QByteArray env = qgetenv("QUARVEL_BINARY_DIR");
-    return env.isEmpty() ? QStringLiteral(QUARVEL_BINARY_DIR) : QString::fromLocal8Bit(env);
-}
+QString sourceDir() { return qEnvironmentVariable("QUARVEL_SOURCE_DIR", QStringLiteral(QUARVEL_SOURCE_DIR)); }
+QString binaryDir() { return qEnvironmentVariable("QUARVEL_BINARY_DIR", QStringLiteral(QUARVEL_BINARY_DIR)); }
 
 quint16 freePort()
 {

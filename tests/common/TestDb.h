@@ -19,13 +19,14 @@ struct TestDb
     /// for a server of the test's own); `valid` is false when there is none.
     static TestDb load(const QString& envFile = QString());
 
-    /// Runs the mariadb command-line client against the server (TCP to
-    /// host:port unless `extraArgs` says otherwise) with `sql` on standard
-    /// input; returns its standard output. `exitCode` receives the client's
-    /// exit code when given.
-    QString runClient(const QString& sql, const QStringList& extraArgs = {}, int* exitCode = nullptr,
-                      int port = -1) const;
+    /// Runs the mariadb command-line client against the server with `sql`
+    /// on standard input (clientArgs() and `extraArgs`); returns its standard output.
+    QString runClient(const QString& sql, const QStringList& extraArgs = {}) const;
 };
+
+/// Arguments of the mariadb client for the test server's account at `port`,
+/// in batch mode without column names.
+QStringList clientArgs(const TestDb& db, quint16 port, const QStringList& extra = {});
 
 /// Skips the calling test function when the fixture's server is not there.
 #define REQUIRE_TESTDB(db)                                                   \

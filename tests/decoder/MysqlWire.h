@@ -1,5 +1,4 @@
 #pragma once
-
 // Builders of MySQL client/server traffic for the decoder and relay tests.
 
 #include "MysqlProtocol.h"
@@ -20,18 +19,10 @@ inline QByteArray le(quint64 v, int n)
         b.append(char((v >> (8 * i)) & 0xFF));
     return b;
 }
-
 inline QByteArray lenenc(quint64 v)
 {
-    if (v < 0xFB)
-        return le(v, 1);
-    if (v < 0x10000)
-        return char(0xFC) + le(v, 2);
-    if (v < 0x1000000)
-        return char(0xFD) + le(v, 3);
-    return char(0xFE) + le(v, 8);
+    return v < 0xFB ? le(v, 1) : v < 0x10000 ? char(0xFC) + le(v, 2) : v < 0x1000000 ? char(0xFD) + le(v, 3) : char(0xFE) + le(v, 8);
 }
-
 inline QByteArray lenencStr(const QByteArray& s) { return lenenc(quint64(s.size())) + s; }
 
 /// One logical packet; payloads of 16 MiB and more are split into
@@ -39,13 +30,11 @@ inline QByteArray lenencStr(const QByteArray& s) { return lenenc(quint64(s.size(
 inline QByteArray packet(const QByteArray& payload, quint8 seq)
 {
     QByteArray out;
-    for (int off = 0;;) {
-        const int n = qMin(payload.size() - off, int(mysql::MaxPacketPayload));
+    for (int off = 0, n = int(mysql::MaxPacketPayload); n == int(mysql::MaxPacketPayload); off += n) {
+        n = qMin(payload.size() - off, int(mysql::MaxPacketPayload));
         out += le(quint64(n), 3) + char(seq++) + payload.mid(off, n);
-        off += n;
-        if (n < int(mysql::MaxPacketPayload))
-            return out;
     }
+    return out;
 }
 
 inline QByteArray okPayload(quint16 status = 0x0002, quint64 affected = 0, char header = 0x00)
@@ -93,9 +82,8 @@ inline ResultSet resultSet(int columns, const QList<QList<QByteArray>>& rows, bo
     if (!deprecateEof)
         rs.bytes += packet(eofPayload(), seq++);
     for (const auto& r : rows) {
-        const QByteArray p = row(r);
-        rs.bytes += packet(p, seq++);
-        rs.rowBytes += quint64(p.size());
+        rs.bytes += packet(row(r), seq++);
+        rs.rowBytes += quint64(row(r).size());
     }
     rs.bytes += packet(deprecateEof ? okPayload(endStatus, 0, char(0xFE)) : eofPayload(endStatus), seq++);
     rs.nextSeq = seq;
@@ -106,8 +94,7 @@ inline QByteArray greeting(quint32 caps, const QByteArray& version = "10.6.12-Ma
 {
     QByteArray p = char(0x0A) + version + '\0' + le(42, 4) + QByteArray(8, 'a') + '\0';
     p += le(caps & 0xFFFF, 2) + char(33) + le(0x0002, 2) + le(caps >> 16, 2) + char(21);
-    p += QByteArray(6, '\0') + le(extCaps, 4) + QByteArray(12, 'b') + '\0' + "mysql_native_password" + '\0';
-    return packet(p, 0);
+    return packet(p + QByteArray(6, '\0') + le(extCaps, 4) + QByteArray(12, 'b') + '\0' + "mysql_native_password" + '\0', 0);
 }
 
 constexpr quint32 BaseCaps = mysql::CLIENT_PROTOCOL_41 | mysql::CLIENT_SECURE_CONNECTION | mysql::CLIENT_PLUGIN_AUTH
@@ -119,21 +106,19 @@ inline QByteArray handshake(quint32 caps, const QByteArray& user, const QByteArr
     if (!db.isEmpty())
         caps |= mysql::CLIENT_CONNECT_WITH_DB;
     QByteArray p = le(caps, 4) + le(16 << 20, 4) + char(33) + QByteArray(23, '\0') + user + '\0';
-    if (caps & mysql::CLIENT_PLUGIN_AUTH_LENENC_CLIENT_DATA)
-        p += lenencStr(auth);
-    else
-        p += char(auth.size()) + auth;
+    p += caps & mysql::CLIENT_PLUGIN_AUTH_LENENC_CLIENT_DATA ? lenencStr(auth) : char(auth.size()) + auth;
     if (!db.isEmpty())
         p += db + '\0';
     if (caps & mysql::CLIENT_PLUGIN_AUTH)
         p += QByteArray("mysql_native_password") + '\0';
     return packet(p, 1);
 }
-/// What a client needs from a server's greeting (the packet with its header).
+/// What a client needs from a server's greeting (the packet with its header):
+/// the connection id and the 20 bytes the password is hashed with.
 struct ServerHello
 {
     quint32 connectionId = 0;
-    QByteArray scramble; ///< the 20 bytes the password is hashed with
+    QByteArray scramble;
 };
 inline ServerHello parseGreeting(const QByteArray& greetingPacket)
 {
@@ -141,8 +126,8 @@ inline ServerHello parseGreeting(const QByteArray& greetingPacket)
     const int end = greetingPacket.indexOf('\0', 5);   // the version text ends
     if (end < 0 || greetingPacket.size() < end + 45)
         return h;
-    const auto* u = reinterpret_cast<const uchar*>(greetingPacket.constData()) + end + 1;
-    h.connectionId = quint32(u[0]) | quint32(u[1]) << 8 | quint32(u[2]) << 16 | quint32(u[3]) << 24;
+    for (int i = 3; i >= 0; --i)
+        h.connectionId = h.connectionId << 8 | quint8(greetingPacket[end + 1 + i]);
     // 8 bytes of scramble, 19 of flags and lengths, the other 12 bytes
     h.scramble = greetingPacket.mid(end + 5, 8) + greetingPacket.mid(end + 32, 12);
     return h;
@@ -150,9 +135,9 @@ inline ServerHello parseGreeting(const QByteArray& greetingPacket)
 /// mysql_native_password's answer to `scramble`: SHA1(pw) XOR SHA1(scramble + SHA1(SHA1(pw))).
 inline QByteArray nativePassword(const QByteArray& password, const QByteArray& scramble)
 {
-    const QByteArray h1 = QCryptographicHash::hash(password, QCryptographicHash::Sha1);
-    QByteArray x = QCryptographicHash::hash(scramble + QCryptographicHash::hash(h1, QCryptographicHash::Sha1),
-                                            QCryptographicHash::Sha1);
+    const auto sha1 = [](const QByteArray& b) { return QCryptographicHash::hash(b, QCryptographicHash::Sha1); };
+    const QByteArray h1 = sha1(password);
+    QByteArray x = sha1(scramble + sha1(h1));
     for (int i = 0; i < x.size(); ++i)
         x[i] = char(x[i] ^ h1[i]);
     return x;
@@ -176,7 +161,6 @@ inline QByteArray compress(const QByteArray& packets, Algo algo, quint8 seq = 0,
     for (int off = 0; off < packets.size(); off += frameSize) {
         const QByteArray part = packets.mid(off, frameSize);
         QByteArray payload = part;
-        quint32 ulen = algo == Algo::Raw ? 0 : quint32(part.size());
         if (algo == Algo::Zlib) {
             uLongf n = compressBound(uLong(part.size()));
             payload.resize(int(n));
@@ -187,7 +171,7 @@ inline QByteArray compress(const QByteArray& packets, Algo algo, quint8 seq = 0,
             payload.resize(int(ZSTD_compressBound(size_t(part.size()))));
             payload.resize(int(ZSTD_compress(payload.data(), size_t(payload.size()), part.constData(), size_t(part.size()), 3)));
         }
-        out += le(quint64(payload.size()), 3) + char(seq++) + le(ulen, 3) + payload;
+        out += le(quint64(payload.size()), 3) + char(seq++) + le(algo == Algo::Raw ? 0 : quint32(part.size()), 3) + payload;
     }
     return out;
 }

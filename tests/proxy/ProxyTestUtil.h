@@ -15,6 +15,9 @@
 #include <functional>
 #include <memory>
 
+/// Argument `argument` (a list of figures) of the last signal `spy` recorded.
+inline QList<double> lastPoll(const QSignalSpy& spy, int argument) { return spy.last().at(argument).value<QList<double>>(); }
+
 /// A proxy whose profile names the test server and a free profiler port;
 /// `tweak` may change the profile and settings before the proxy exists.
 /// Every signal of the proxy is logged in `events` as one line, a poll as
@@ -38,10 +41,8 @@ struct Rig
         p->ProfilerPort = freePort();
         if (tweak)
             tweak(p, &settings);
-        if (language) {
-            le.reset(new languageEngine(&settings));
+        if (language && (le = std::make_unique<languageEngine>(&settings)))
             le->loadLanguage(settings.Language);
-        }
         mngr.reset(new MngrSessions(&settings));
         proxy.reset(new ProxyServer(&settings, mngr.get(), le.get()));
         ProxyServer* s = proxy.get();
@@ -55,18 +56,11 @@ struct Rig
         });
     }
     Profile* profile() { return settings.currentProfile(); }
-    /// Runs the event loop until no start is under way; true when running.
-    bool settle()
-    {
-        return QTest::qWaitFor([this]() { return !proxy->isStarting(); }, 60000) && proxy->isRunning();
-    }
-    /// startProxy() and settle().
-    bool start()
-    {
-        proxy->startProxy();
-        return settle();
-    }
     quint16 port() { return quint16(profile()->ProfilerPort); }
+    /// Runs the event loop until no start is under way; true when running.
+    bool settle() { return QTest::qWaitFor([this]() { return !proxy->isStarting(); }, 60000) && proxy->isRunning(); }
+    /// startProxy() and settle().
+    bool start() { proxy->startProxy(); return settle(); }
     /// Asks for one poll and waits until `count` events are logged: the
     /// poll's, or the recovery's.
     void pollAndWait(int count)

@@ -5,64 +5,52 @@
 
 #include <QtTest>
 
+namespace {
+/// host|server port|socket|profiler port|user|password|archive|digest ("-": not given; archive "": the
+/// window's file) and the flags quiet, no-stats, all-interfaces, help, tsv; or the error message
+QString parsed(const QStringList& args)
+{
+    CaptureOptions o;
+    QString error;
+    if (!o.parse(args, &error))
+        return "error: " + error;
+    const auto text = [](const auto& v) { return v ? QStringLiteral("%1").arg(*v) : QStringLiteral("-"); };
+    const QString flags = QString(o.quiet ? "q" : "") + (o.noStats ? "n" : "") + (o.allInterfaces ? "a" : "") + (o.help ? "h" : "")
+        + (o.digestTsv ? "t" : "");
+    return QStringList({text(o.host), text(o.serverPort), text(o.socket), text(o.profilerPort), text(o.user), text(o.password),
+                        text(o.archive), text(o.digest), flags}).join('|');
+}
+} // namespace
+
 class TestCaptureOptions : public QObject
 {
     Q_OBJECT
 private slots:
     void commandLine()
     {
-        // host|server port|socket|profiler port|user|password|archive ("-": not given, "": the window's
-        // file) and the flags quiet, no-stats, all-interfaces, help; or the error message
-        const auto parsed = [](const QStringList& args) {
-            CaptureOptions o;
-            QString error;
-            if (!o.parse(args, &error))
-                return "error: " + error;
-            const auto text = [](const auto& v) { return v ? QStringLiteral("%1").arg(*v) : QStringLiteral("-"); };
-            return QStringList({text(o.host), text(o.serverPort), text(o.socket), text(o.profilerPort), text(o.user),
-                                text(o.password), text(o.archive), QString(o.quiet ? "q" : "") + (o.noStats ? "n" : "")
-                                                      + (o.allInterfaces ? "a" : "") + (o.help ? "h" : "")})
-                .join('|');
-        };
         QCOMPARE(parsed({"--server", "10.0.0.5:3310", "--socket", "/run/s", "--port=4141", "--user", "bob", "--password=",
                          "--quiet", "--no-stats", "--all-interfaces"}),
-                 QStringLiteral("10.0.0.5|3310|/run/s|4141|bob||-|qna"));
-        QCOMPARE(parsed({}), QStringLiteral("-|-|-|-|-|-|-|"));
-        QCOMPARE(parsed({"-h", "--archive"}), QStringLiteral("-|-|-|-|-|-||h"));
-        QCOMPARE(parsed({"--server", "127.0.0.1", "--archive", "--quiet"}), QStringLiteral("127.0.0.1|-|-|-|-|-||q"));
+                 QStringLiteral("10.0.0.5|3310|/run/s|4141|bob||-|-|qna"));
+        QCOMPARE(parsed({}), QStringLiteral("-|-|-|-|-|-|-|-|"));
+        QCOMPARE(parsed({"-h", "--archive"}), QStringLiteral("-|-|-|-|-|-||-|h"));
+        QCOMPARE(parsed({"--server", "127.0.0.1", "--archive", "--quiet"}), QStringLiteral("127.0.0.1|-|-|-|-|-||-|q"));
         QCOMPARE(parsed({"--server", "[::1]:3306", "--archive", "/tmp/a b", "--quiet"}),
-                 QStringLiteral("::1|3306|-|-|-|-|/tmp/a b|q"));
-        QCOMPARE(parsed({"--archive=copy.db"}), QStringLiteral("-|-|-|-|-|-|copy.db|"));
+                 QStringLiteral("::1|3306|-|-|-|-|/tmp/a b|-|q"));
+        QCOMPARE(parsed({"--archive=copy.db"}), QStringLiteral("-|-|-|-|-|-|copy.db|-|"));
+        // --digest takes an optional count, 20 when not given
+        QCOMPARE(parsed({"--digest", "--quiet"}), QStringLiteral("-|-|-|-|-|-|-|20|q"));
+        QCOMPARE(parsed({"--digest", "5", "-q"}), QStringLiteral("-|-|-|-|-|-|-|5|q"));
+        QCOMPARE(parsed({"--digest=7", "--digest-format", "tsv"}), QStringLiteral("-|-|-|-|-|-|-|7|t"));
+        QCOMPARE(parsed({"--digest-format=text"}), QStringLiteral("-|-|-|-|-|-|-|20|"));
         // the error names what was wrong
         const QList<QStringList> bad{{"--server", "::1"}, {"--server", "db:65536"}, {"--server", "[::1]x"}, {"--frobnicate"},
                                      {"--port"}, {"--port", "forty"}, {"--port", "0"}, {"localhost"}, {"--quiet=yes"},
-                                     {"--user="}, {"--archive="}};
+                                     {"--user="}, {"--archive="}, {"--digest", "0"}, {"--digest=x"},
+                                     {"--digest-format", "csv"}, {"--digest-format"}};
         for (const QStringList& args : bad) {
             const QString error = parsed(args);
             QVERIFY2(error.startsWith("error: ") && error.contains(args.last().section('=', 0, 0)), qPrintable(error));
         }
-    }
-
-    void digestOptions()
-    {
-        // number of patterns and format, or the error naming the option
-        const auto parsed = [](const QStringList& args) {
-            CaptureOptions o;
-            QString error;
-            if (!o.parse(args, &error))
-                return "error: " + error;
-            return (o.digest ? QString::number(*o.digest) : QStringLiteral("-")) + (o.digestTsv ? " tsv" : "")
-                   + (o.quiet ? " q" : "");
-        };
-        QCOMPARE(parsed({}), QStringLiteral("-"));
-        QCOMPARE(parsed({"--digest", "--quiet"}), QStringLiteral("20 q"));
-        QCOMPARE(parsed({"--digest", "5", "-q"}), QStringLiteral("5 q"));
-        QCOMPARE(parsed({"--digest=7", "--digest-format", "tsv"}), QStringLiteral("7 tsv"));
-        QCOMPARE(parsed({"--digest-format=text"}), QStringLiteral("20"));
-        for (const QStringList& args : QList<QStringList>{{"--digest", "0"}, {"--digest=x"}, {"--digest-format", "csv"},
-                                                          {"--digest-format"}})
-            QVERIFY2(parsed(args).startsWith("error: " ) && parsed(args).contains(args.last().section('=', 0, 0)),
-                     qPrintable(parsed(args)));
     }
 
     void applyToProfile()
@@ -117,14 +105,12 @@ private slots:
             add(QStringLiteral("DO %1").arg(i), i == 7 ? 3.0 : 1.0);
         add("DO 9", 0.5);
         // the ten most frequent; equal counts: the larger total first, then by text (not by arrival)
-        QCOMPARE(r.summary(), QStringLiteral("# summary\n# sessions\t2\n# statements\t21\n# errors\t1\n"
-                                             "# mean duration ms\t2.738\n"
+        QCOMPARE(r.summary(), QStringLiteral("# summary\n# sessions\t2\n# statements\t21\n# errors\t1\n# mean duration ms\t2.738\n"
                                              "# most frequent statements: count\ttotal ms\tmean ms\tstatement\n"
-                                             "6\t14.000\t2.333\tSELECT 1\n3\t30.000\t10.000\tUPDATE t SET a=1\n"
-                                             "2\t1.500\t0.750\tDO 9\n1\t3.000\t3.000\tDO 7\n"
-                                             "1\t1.000\t1.000\tDO 0\n1\t1.000\t1.000\tDO 1\n"
-                                             "1\t1.000\t1.000\tDO 10\n1\t1.000\t1.000\tDO 2\n"
-                                             "1\t1.000\t1.000\tDO 3\n1\t1.000\t1.000\tDO 4\n"));
+                                             "6\t14.000\t2.333\tSELECT 1\n3\t30.000\t10.000\tUPDATE t SET a=1\n2\t1.500\t0.750\tDO 9\n"
+                                             "1\t3.000\t3.000\tDO 7\n1\t1.000\t1.000\tDO 0\n1\t1.000\t1.000\tDO 1\n"
+                                             "1\t1.000\t1.000\tDO 10\n1\t1.000\t1.000\tDO 2\n1\t1.000\t1.000\tDO 3\n"
+                                             "1\t1.000\t1.000\tDO 4\n"));
     }
 
     void rareTextsLetGo()

@@ -6,10 +6,6 @@
 #include <QSqlQuery>
 
 namespace {
-QList<double> lastPoll(const QSignalSpy& spy, int argument)
-{
-    return spy.last().at(argument).value<QList<double>>();
-}
 
 /// Rows of a model column.
 QStringList column(const QAbstractItemModel* m, int col, int role = Qt::DisplayRole)
@@ -60,8 +56,7 @@ private slots:
         QSignalSpy stats(rig.proxy.get(), &ProxyServer::updateStatSignal);
         QVERIFY(rig.start()); // poll 1: references only
         QTimer* timer = rig.proxy->findChild<QTimer*>();
-        QVERIFY(timer && timer->isActive());
-        QCOMPARE(timer->interval(), 1000);
+        QVERIFY(timer && timer->isActive() && timer->interval() == 1000);
         timer->stop(); // from here on only the test polls
         rig.pollAndWait(3); // poll 2: only the poller's own statements in between
         const QList<double> base = lastPoll(stats, 1), baseGraph = lastPoll(stats, 3);
@@ -77,8 +72,7 @@ private slots:
             sent << params[i] - base.value(i);
         QCOMPARE(sent, (QList<double>{21, 10, 5, 2, 1, 3}));
         QCOMPARE(graph[0] - baseGraph[0], 21.0);
-        QVERIFY(graph[1] >= 2); // the statistics connection and ours
-        QVERIFY(graph[2] > 0 && graph[3] > 0); // the server sent and received bytes
+        QVERIFY(graph[1] >= 2 && graph[2] > 0 && graph[3] > 0); // two connections at least; bytes sent and received
         QCOMPARE(lastPoll(stats, 2), (QList<double>{0, 0, 0, 0, 0, 0})); // nothing went through the profiler
         rig.proxy->stopProxy();
         QVERIFY(!timer->isActive());
@@ -148,21 +142,14 @@ private slots:
         rig.pollAndWait(2); // fails on the dead connection, emits no poll and reconnects
         QCOMPARE(rig.events, (QStringList{"down", "up"}));
         QVERIFY(proxy.dbIsOpen() && proxy.isRunning() && proxy.findChild<QTimer*>()->isActive());
-        const qlonglong second = proxy.statisticsConnectionId();
-        QVERIFY(second != first && second > 0);
+        QVERIFY(proxy.statisticsConnectionId() != first && proxy.statisticsConnectionId() > 0);
         rig.pollAndWait(3); // polling goes on, on the new connection
         QVERIFY2(rig.events[2].contains(":6/6/4:"), qPrintable(rig.events.join(',')));
-
-        // killed again while the profile names a server that is not there
-        run(QStringLiteral("KILL %1").arg(second));
+        // while not profiling, a failed recovery only opens the profiles dialog
+        proxy.stopProxy();
         rig.profile()->Port = freePort();
         rig.events.clear();
-        rig.pollAndWait(4);
-        QCOMPARE(rig.events, (QStringList{"down", "Error|no_translate", "stop", "profiles"}));
-        QVERIFY(!proxy.dbIsOpen());
-        proxy.stopProxy(); // the window's stop follows
-        rig.events.clear();
-        proxy.recoveryConnect(); // while not profiling, a failed recovery only opens the profiles dialog
+        proxy.recoveryConnect();
         QTRY_COMPARE(rig.events.size(), 2);
         QCOMPARE(rig.events, (QStringList{"Error|no_translate", "profiles"}));
     }
