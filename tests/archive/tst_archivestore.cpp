@@ -34,16 +34,8 @@ class TestArchiveStore : public QObject
     QString version() { return RawFile(file()).rows("SELECT version_compatible FROM system").join(','); }
 
 private slots:
-    void init()
-    {
-        dir = std::make_unique<QTemporaryDir>();
-        store = std::make_unique<ArchiveStore>(QStringLiteral("under test"));
-    }
-    void cleanup()
-    {
-        store.reset();
-        dir.reset();
-    }
+    void init() { dir = std::make_unique<QTemporaryDir>(); store = std::make_unique<ArchiveStore>(QStringLiteral("under test")); }
+    void cleanup() { store.reset(); dir.reset(); }
 
     void freshFileAndItsTexts()
     {

@@ -62,11 +62,7 @@ private slots:
         connect(m, &MngrSessions::newQueriesSession, [this](uint i, uint from, uint n) { events << QString("queries %1 %2 %3").arg(i).arg(from).arg(n); });
     }
 
-    void cleanup()
-    {
-        delete m;
-        qDeleteAll(owner.children());
-    }
+    void cleanup() { delete m; qDeleteAll(owner.children()); }
 
     void numbering()
     {

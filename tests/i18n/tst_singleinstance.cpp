@@ -13,7 +13,8 @@ class TestSingleInstance : public QObject
 {
     Q_OBJECT
 
-    QString key;
+    /// A key of its own, so no real instance is disturbed.
+    const QString key = QStringLiteral("quarvel-test-") + QUuid::createUuid().toString(QUuid::Id128).left(12);
 
     /// Starts a copy of this binary holding the guard; returns its first line.
     QString startHolder(QProcess& p, const QString& message = QString())
@@ -32,12 +33,6 @@ class TestSingleInstance : public QObject
     }
 
 private slots:
-    void init()
-    {
-        // A key of its own per test, so no real instance is disturbed.
-        key = QStringLiteral("quarvel-test-") + QUuid::createUuid().toString(QUuid::Id128).left(12);
-    }
-
     void guardAcrossProcesses()
     {
         {
