@@ -45,15 +45,14 @@ struct RawFile
     /// Every row of `sql`, its values joined by "|".
     QStringList rows(const QString& sql)
     {
-        QStringList out;
         QSqlQuery q(database());
         if (!q.exec(sql))
             return {QStringLiteral("error: ") + q.lastError().text()};
+        QStringList out;
         while (q.next()) {
-            QStringList values;
-            for (int i = 0; i < q.record().count(); ++i)
-                values << q.value(i).toString();
-            out << values.join(QLatin1Char('|'));
+            out << q.value(0).toString();
+            for (int i = 1; i < q.record().count(); ++i)
+                out.last() += QLatin1Char('|') + q.value(i).toString();
         }
         return out;
     }
@@ -128,10 +127,8 @@ inline QStringList statements(const SessionData* s)
 {
     QStringList out;
     for (const Query& q : s->queries)
-        out << QStringList{q.text, QString::number(q.durationMs), QString::number(q.shareOfTotal),
-                           QString::number(q.percentOfMax), QString::number(q.rows),
-                           QString::number(q.responseKb), QString::number(q.requestKb), q.dbName,
-                           QString::number(q.isError)}
-                   .join(QLatin1Char('|'));
+        out << QStringLiteral("%1|%2|%3|%4|%5|%6|%7|%8|%9").arg(q.text, QString::number(q.durationMs), QString::number(q.shareOfTotal),
+                   QString::number(q.percentOfMax), QString::number(q.rows), QString::number(q.responseKb),
+                   QString::number(q.requestKb), q.dbName, QString::number(q.isError));
     return out;
 }

@@ -78,42 +78,33 @@ private slots:
             view->setCurrentIndex(view->model()->index(row, column));
             return w.viewer()->toPlainText();
         };
-        // rows now: 3 (a), 1 (b), 2 (c)
+        // rows now: 3 (a), 1 (b), 2 (c); session 2 has no third statement; the statement shown untrimmed
         QCOMPARE(view->model()->index(0, 0).data().toInt(), 3);
-        QCOMPARE(show(0, 1), QStringLiteral("a"));
-        QCOMPARE(show(0, 2), QString());    // session 2 has no third statement
-        QCOMPARE(show(1, 2), QStringLiteral("x"));
-        QCOMPARE(show(2, 1), QStringLiteral("  c\n")); // untrimmed
+        QCOMPARE(QStringList({show(0, 1), show(0, 2), show(1, 2), show(2, 1)}), QStringList({"a", "", "x", "  c\n"}));
     }
 
     void fiveSessionsOf50000()
     {
         const int n = 50000;
         Sessions sessions{{}, {}, {}, {}, {}};
-        for (int s = 0; s < 5; ++s) {
-            const int count = s == 4 ? n - 10 : n;
-            sessions[s].reserve(count);
-            for (int i = 0; i < count; ++i)
+        for (int s = 0; s < 5; ++s)
+            for (int i = 0; i < (s == 4 ? n - 10 : n); ++i)
                 sessions[s] << QStringLiteral("SELECT * FROM t%1 WHERE id = %2").arg(s == 2 && i % 1000 == 7 ? 9 : 0).arg(i);
-        }
         CompareWidget w(named(sessions), "Session comparison");
         w.resize(900, 600);
         w.show();
         QCoreApplication::processEvents();
         const CompareModel* m = w.compareModel();
-        QCOMPARE(m->rowCount(), n);
         int marked = 0;
         for (int r = 0; r < n; ++r)
             marked += m->unequal(r);
-        QCOMPARE(marked, 50 + 10);
-        QVERIFY(m->unequal(7) && m->unequal(n - 1) && !m->unequal(8));
+        QVERIFY(m->rowCount() == n && marked == 50 + 10 && m->unequal(7) && m->unequal(n - 1) && !m->unequal(8));
         // only what is on screen was highlighted
         QVERIFY2(m->highlighted() > 0 && m->highlighted() < 1000, qPrintable(QString::number(m->highlighted())));
 
         // sorting by a session's statements, then picking a cell
         w.table()->sortByColumn(3, Qt::DescendingOrder);
-        const QModelIndex top = w.table()->model()->index(0, 3);
-        w.table()->setCurrentIndex(top);
+        w.table()->setCurrentIndex(w.table()->model()->index(0, 3));
         QCOMPARE(w.viewer()->toPlainText(), QStringLiteral("SELECT * FROM t9 WHERE id = 9007"));
     }
 
@@ -123,29 +114,16 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.path() + QStringLiteral("/list");
         QVERIFY(ArchiveStore(QStringLiteral("create")).open(path));
-        {
-            RawFile f(path);
-            f.run("BEGIN");
-            QSqlQuery q(f.database());
-            q.prepare("INSERT INTO sessions VALUES(?, ?, 'shop', 'app', ?, '00:00:01.000', ?, ?, '', 'yes')");
-            for (int i = 1; i <= 10000; ++i) {
-                q.addBindValue(ArchiveFormat::sessionId(ulong(i)));
-                q.addBindValue(ArchiveFormat::startedAt(QDateTime(QDate(2026, 1, 1 + i % 28), QTime(i % 24, i % 60))));
-                q.addBindValue(QString::number(i * 7919 % 1000));
-                q.addBindValue(QString::number(i % 13 * 100));
-                q.addBindValue(ArchiveFormat::localeKb(i % 17 * 150.5));
-                q.exec();
-            }
-            f.run("COMMIT");
-        }
+        QVERIFY(RawFile(path).run("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 10000) INSERT INTO sessions "
+                                  "SELECT printf('%07d', i), printf('%02d.01.26 %02d:%02d', 1 + i % 28, i % 24, i % 60), 'shop', 'app', "
+                                  "i * 7919 % 1000, '00:00:01.000', i % 13 * 100, printf('%.3f', i % 17 * 150.5), '', 'yes' FROM n"));
         ArchiveStore store(QStringLiteral("large"));
         QVERIFY(store.open(path));
         ArchiveWidget w(&store);
         QTableView* view = w.table();
         const QAbstractItemModel* m = view->model();
-        QCOMPARE(m->rowCount(), 10000);
         // newest number first, numerically
-        QCOMPARE(m->index(0, 0).data().toString(), QStringLiteral("0010000"));
+        QVERIFY(m->rowCount() == 10000 && m->index(0, 0).data().toString() == "0010000");
         const auto ordered = [&](int column, auto value) {
             view->sortByColumn(column, Qt::AscendingOrder);
             for (int r = 1; r < m->rowCount(); ++r)

@@ -29,12 +29,10 @@ class TestArchiveWindow : public QObject
     }
     void selectSessions(const QList<ulong>& ids)
     {
-        QTableView* view = fx->ui()->tableSessions;
-        view->clearSelection();
+        fx->ui()->tableSessions->clearSelection();
         for (ulong id : ids)
-            view->selectionModel()->select(
-                fx->win->sessionsPage()->proxy()->mapFromSource(fx->sessions()->index(fx->sessionRow(id), 0)),
-                QItemSelectionModel::Select | QItemSelectionModel::Rows);
+            fx->ui()->tableSessions->selectionModel()->select(fx->win->sessionsPage()->proxy()->mapFromSource(
+                fx->sessions()->index(fx->sessionRow(id), 0)), QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
     QStringList saveSessions(const QList<ulong>& ids)
     {
@@ -67,14 +65,11 @@ class TestArchiveWindow : public QObject
     /// The session list's "saved" cells as "Yes" or "No" (whatever the language's texts).
     QString saved(const QList<ulong>& ids) const
     {
-        QString out;
-        for (ulong id : ids) {
-            const QString cell = fx->sessionCell(id, SessionsPage::ColSaved);
-            out += cell == fx->lang->sessions("sess_saved_yes_str")  ? "Yes "
-                   : cell == fx->lang->sessions("sess_saved_no_str") ? "No "
-                                                                     : cell + ' ';
-        }
-        return out.trimmed();
+        const QMap<QString, QString> names{{fx->lang->sessions("sess_saved_yes_str"), "Yes"}, {fx->lang->sessions("sess_saved_no_str"), "No"}};
+        QStringList out;
+        for (ulong id : ids)
+            out << names.value(fx->sessionCell(id, SessionsPage::ColSaved), fx->sessionCell(id, SessionsPage::ColSaved));
+        return out.join(' ');
     }
     static QStringList stored(const QString& sql) { return RawFile(ArchiveStore::defaultPath()).rows(sql); }
 
@@ -94,15 +89,13 @@ private slots:
         SessionData* a = closed({"SELECT 'it''s'", "SELECT\n2"});
         SessionData* b = closed({"!SELECT broken"});
         SessionData* running = fx->addSession();
-        const QString runningBox = "Quarvel|" + fx->lang->errors("sess_run_error");
-        QCOMPARE(saveSessions({a->id, b->id, running->id}), QStringList{runningBox});
+        QCOMPARE(saveSessions({a->id, b->id, running->id}), QStringList{"Quarvel|" + fx->lang->errors("sess_run_error")});
         QCOMPARE(saved({a->id, b->id, running->id}), QStringLiteral("Yes Yes No"));
         QCOMPARE(stored("SELECT id, error, queries, elapsed FROM sessions ORDER BY id"),
                  (QStringList{"0000009|yes|2|00:00:01.234", "0000010|no|1|00:00:01.234"}));
         QCOMPARE(stored("SELECT query FROM queries ORDER BY id, num"), (QStringList{"SELECT 'it''s'", "SELECT\n2", "SELECT broken"}));
         // a second save of the same sessions writes nothing
-        QCOMPARE(saveSessions({a->id, b->id}), QStringList());
-        QCOMPARE(stored("SELECT COUNT(*) FROM queries"), QStringList{"3"});
+        QVERIFY(saveSessions({a->id, b->id}).isEmpty() && stored("SELECT COUNT(*) FROM queries") == QStringList{"3"});
 
         // a session whose first statements were released: said so, the rest saved at their positions
         SessionData* part = closed({"SELECT gone", "SELECT kept"});
@@ -110,21 +103,15 @@ private slots:
         emit fx->mngr->statementsReleased(part->id, 1);   // the session list says so
         QCOMPARE(fx->sessions()->item(fx->sessionRow(part->id), SessionsPage::ColQueries)->toolTip(),
                  fx->lang->sessions("released_str").arg(1));
-        QCOMPARE(saveSessions({part->id}),
-                 QStringList{"Quarvel|" + fx->lang->errors("sess_released_error").arg("0000012", "1")});
-        QCOMPARE(stored("SELECT queries FROM sessions WHERE id = '0000012'"), QStringList{"2"});
-        QCOMPARE(stored("SELECT num, query FROM queries WHERE id = '0000012'"), QStringList{"1|SELECT kept"});
-        QVERIFY(RawFile(ArchiveStore::defaultPath()).run("DELETE FROM sessions WHERE id = '0000012';\nDELETE FROM queries WHERE id = '0000012'"));
-
+        QCOMPARE(saveSessions({part->id}), QStringList{"Quarvel|" + fx->lang->errors("sess_released_error").arg("0000012", "1")});
+        QCOMPARE(stored("SELECT queries, num, query FROM sessions JOIN queries USING (id) WHERE id = '0000012'"), QStringList{"2|1|SELECT kept"});
         // a save the file refuses: the reason shown, "No" left, nothing written
-        QVERIFY(RawFile(ArchiveStore::defaultPath())
-                    .run("CREATE TRIGGER refuse BEFORE INSERT ON queries BEGIN SELECT RAISE(ABORT, 'archive refused'); END"));
+        QVERIFY(RawFile(ArchiveStore::defaultPath()).run("DELETE FROM sessions WHERE id = '0000012';\nDELETE FROM queries WHERE id = '0000012';\n"
+                                                         "CREATE TRIGGER refuse BEFORE INSERT ON queries BEGIN SELECT RAISE(ABORT, 'archive refused'); END"));
         SessionData* c = closed({"SELECT 1"});
         const QStringList boxes = saveSessions({c->id});
         QVERIFY2(boxes.size() == 1 && boxes.at(0).contains("0000013: archive refused"), qPrintable(boxes.join('\n')));
-        QCOMPARE(saved({c->id}), QStringLiteral("No"));
-        QCOMPARE(stored("SELECT COUNT(*) FROM sessions"), QStringList{"2"});
-
+        QVERIFY(saved({c->id}) == "No" && stored("SELECT COUNT(*) FROM sessions") == QStringList{"2"});
         // after a restart new sessions are numbered above the saved ones
         fx.reset();
         fx = std::make_unique<Live>();
@@ -137,17 +124,14 @@ private slots:
         SessionData* a = closed(texts);
         saveSessions({a->id});
         ArchiveWidget* archive = openArchive();
-        QVERIFY(archive);
-        QCOMPARE(column(archive, 0), QStringList{"0000001"});
-
+        QVERIFY(archive && column(archive, 0) == QStringList{"0000001"});
         // A session saved while the tab is open is added to it; one another
         // program saved appears when the button is pressed again.
         saveSessions({closed({"SELECT b"})->id});
         QCOMPARE(column(archive, 0), (QStringList{"0000002", "0000001"}));
         QVERIFY(saveInto(ArchiveStore::defaultPath(), 40, {"from elsewhere"}));
         const int count = tabs()->count();
-        QCOMPARE(openArchive(), archive);
-        QCOMPARE(tabs()->count(), count);
+        QVERIFY(openArchive() == archive && tabs()->count() == count);
         QCOMPARE(column(archive, 0), (QStringList{"0000040", "0000002", "0000001"}));
         QCOMPARE(fx->addSession()->id, 41ul);
 
@@ -157,7 +141,6 @@ private slots:
         auto* view = qobject_cast<SessionWidget*>(tabs()->currentWidget());
         QVERIFY(view && view->session() != a);
         QCOMPARE(textsOf(view->session()), texts);
-
         // The live session at the first list position goes on; the reopened
         // tab is not its view and keeps the row the user chose.
         view->setCurrentQuery(0);
@@ -165,20 +148,16 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(view->queryModel()->rowCount(), 3);
         QCOMPARE(view->proxyModel()->mapToSource(view->tableQueries()->currentIndex()).row(), 0);
-
         // Its statements go to the SQL editor like those of a live session.
         view->setCurrentQuery(2);
         view->findChild<QPushButton*>("btnToSql")->click();
         auto* editor = qobject_cast<SqlWidget*>(tabs()->currentWidget());
-        QVERIFY(editor);
-        QCOMPARE(editor->findChild<CodeEditor*>("codeviewer")->toPlainText(), texts.at(2));
+        QVERIFY(editor && child<CodeEditor>(editor, "codeviewer")->toPlainText() == texts.at(2));
     }
 
     void compareSavedAndLiveSessions()
     {
-        SessionData* a = closed({"A", "B"});
-        SessionData* b = closed({"A", "C"});
-        const ulong idA = a->id, idB = b->id;
+        const ulong idA = closed({"A", "B"})->id, idB = closed({"A", "C"})->id;
         QStringList seen;
         ModalWatcher watcher(fx->win.get());
         watcher.onDialog = [&seen](QDialog* d) {
@@ -195,7 +174,6 @@ private slots:
         selectSessions({idA, idB});
         fx->ui()->btnCompareSessions->click();
         QCOMPARE(seen, QStringList{"0000001 0000002 -x"});
-
         selectSessions({idA, idB});
         fx->ui()->saveBtn->click();
         ArchiveWidget* archive = openArchive();
@@ -235,8 +213,7 @@ private slots:
             d->accept();
         };
         archive->findChild<QPushButton*>("commentBtn")->click();
-        QCOMPARE(watcher.dialogs, QStringList{"CommentDialog"});
-        QCOMPARE(stored("SELECT user FROM sessions WHERE comment <> ''"), QStringList{"u2"});
+        QVERIFY(watcher.dialogs == QStringList{"CommentDialog"} && stored("SELECT user FROM sessions WHERE comment <> ''") == QStringList{"u2"});
         QCOMPARE(column(archive, ArchiveListModel::ColComment), (QStringList{"", "it's done' --", "", ""}));
 
         selectSaved(archive, {"u1", "u3"}, ArchiveListModel::ColUser);
@@ -249,13 +226,10 @@ private slots:
         QPushButton* clear = archive->findChild<QPushButton*>("clearSavedBtn");
         watcher.answer = QMessageBox::No;
         clear->click();
-        QCOMPARE(watcher.boxes.size(), 1);
-        QCOMPARE(stored("SELECT COUNT(*) FROM sessions"), QStringList{"2"});
-        QCOMPARE(column(archive, 0).size(), 2);
+        QVERIFY(watcher.boxes.size() == 1 && stored("SELECT COUNT(*) FROM sessions") == QStringList{"2"} && column(archive, 0).size() == 2);
         watcher.answer = QMessageBox::Yes;
         clear->click();
-        QCOMPARE(stored("SELECT (SELECT COUNT(*) FROM sessions) + (SELECT COUNT(*) FROM queries)"), QStringList{"0"});
-        QCOMPARE(column(archive, 0), QStringList());
+        QVERIFY(stored("SELECT (SELECT COUNT(*) FROM sessions) + (SELECT COUNT(*) FROM queries)") == QStringList{"0"} && column(archive, 0).isEmpty());
         QCOMPARE(saved(ids), QStringLiteral("No No No No"));
     }
 };

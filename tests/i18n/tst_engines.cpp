@@ -22,9 +22,9 @@ QByteArray lng(const QByteArray& body, const QByteArray& versionElement = versio
 {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<general>" + versionElement + body + "</general>\n";
 }
-
+QByteArray compatible(const QByteArray& v) { return "<version><compatible>" + v + "</compatible></version>"; }
 QByteArray startButton(const QByteArray& text) { return lng("<toolbar><start_btn>" + text + "</start_btn></toolbar>"); }
-}
+} // namespace
 
 class TestEngines : public QObject
 {
@@ -47,23 +47,21 @@ private slots:
     void scanListsCompatibleFilesSorted()
     {
         write("german.lng", lng("", "<version><language>Deutsch</language><compatible>" + compat + "</compatible></version>"));
-        write("English.lng", lng("", "<version><compatible> " + compat + "\n</compatible></version>"));
+        write("English.lng", lng("", compatible(" " + compat + "\n")));
         for (const QByteArray& v : {QByteArray("0.0"), compat + ".1", compat + "0", QByteArray()})
-            write(QStringLiteral("v%1.lng").arg(QString::fromLatin1(v)), lng("", "<version><compatible>" + v + "</compatible></version>"));
+            write(QStringLiteral("v%1.lng").arg(QString::fromLatin1(v)), lng("", compatible(v)));
         write("noversion.lng", lng("<toolbar><a>b</a></toolbar>", ""));
-        static const char junk[] = "\x00\x01\x02 not xml";
-        write("binary.lng", QByteArray(junk, sizeof junk - 1));
+        write("binary.lng", QByteArray("\x00\x01\x02 not xml", 11));
         write("Late.lng", lng("", "<version><compatible>" + compat + "</compatible><language>Late</language></version>"));
         Settings s;
-        languageEngine le(&s);
         QStringList listed;
-        for (const QStringList& entry : le.listLanguages())
+        for (const QStringList& entry : languageEngine(&s).listLanguages())
             listed << entry.at(0) + '|' + entry.at(1) + '|' + entry.value(2);
         // Base names sorted without regard to case; a display name only before `compatible`.
         QCOMPARE(listed, QStringList({"English.lng|English|", "german.lng|german|Deutsch", "Late.lng|Late|"}));
     }
 
-    void groupsFillTheirLookups()
+    void groupsFillTheirLookupsDamageKeepsWhatWasRead()
     {
         const QStringList groups = {"toolbar", "settings_view", "about_view", "statistics_view", "sessions_view",
                                     "archive_view", "flow_view", "session_view", "update_view", "sql_view", "errors",
@@ -71,12 +69,13 @@ private slots:
         QByteArray body;
         for (const QString& g : groups)
             body += "<" + g.toLatin1() + "><k>" + g.toLatin1() + "</k></" + g.toLatin1() + ">\n";
-        // Twin and data viewer texts join the session table; later entries win,
-        // also within a group that comes twice.
-        write("english.lng", lng(body + "<session_view><s1>first</s1></session_view><twin_view><s1>second</s1>"
-                                        "<s2>twin</s2></twin_view><data_view><d>data</d></data_view><session_view>"
-                                        "<s2>session</s2></session_view><toolbar><dup>one</dup><dup>two</dup>"
-                                        "</toolbar><unknown_view><u>x</u></unknown_view>"));
+        // Twin and data viewer texts join the session table; later entries win, also within a group that comes twice.
+        write("english.lng", lng(body + "<session_view><s1>first</s1></session_view><twin_view><s1>second</s1><s2>twin</s2></twin_view>"
+                                        "<data_view><d>data</d></data_view><session_view><s2>session</s2></session_view><toolbar>"
+                                        "<dup>one</dup><dup>two</dup></toolbar><unknown_view><u>x</u></unknown_view>"));
+        write("damaged.lng", "<general>" + version + "<toolbar><start_btn>Start</start_btn></toolbar><flow_view>"
+                             "<copy>C</copy><broken>t</oops></flow_view><errors><e>E</e></errors></general>");
+        write("other.lng", "<language>" + version + "<toolbar><start_btn>Start</start_btn></toolbar></language>");
         Settings s;
         languageEngine le(&s);
         // Before the first load only the built-in error texts exist.
@@ -91,62 +90,40 @@ private slots:
                  QStringList({"second", "session", "data", "two"}));
         for (const QString& gone : {le.flow("s1"), le.errors("error_str"), le.text("unknown_view", "u")})
             QCOMPARE(gone, languageEngine::missingText());
-    }
-
-    void damagedLanguageFileKeepsWhatWasRead()
-    {
-        write("english.lng", "<general>" + version + "<toolbar><start_btn>Start</start_btn></toolbar><flow_view>"
-                             "<copy>C</copy><broken>t</oops></flow_view><errors><e>E</e></errors></general>");
-        write("other.lng", "<language>" + version + "<toolbar><start_btn>Start</start_btn></toolbar></language>");
-        Settings s;
-        languageEngine le(&s);
-        QVERIFY(le.loadLanguage(QStringLiteral("english")));
-        QCOMPARE(QStringList({le.toolbar("start_btn"), le.flow("copy"), le.flow("broken"), le.errors("e")}),
-                 QStringList({"Start", "C", "no_translate", "no_translate"}));
+        // A damaged file keeps what was read before the damage.
+        QVERIFY(le.loadLanguage(QStringLiteral("damaged")));
+        QCOMPARE(QStringList({le.toolbar("start_btn"), le.flow("copy"), le.flow("broken"), le.errors("e"), le.toolbar("k")}),
+                 QStringList({"Start", "C", "no_translate", "no_translate", "no_translate"}));
         // Listed by its version, but nothing read under another root.
-        QVERIFY(le.loadLanguage(QStringLiteral("other")));
-        QCOMPARE(le.currentIndex, 1);
+        QVERIFY(le.loadLanguage(QStringLiteral("other")) && le.currentIndex == 2);
         QCOMPARE(le.toolbar("start_btn"), languageEngine::missingText());
     }
 
     void runTimeSwitch_data()
     {
-        QTest::addColumn<QString>("initial");
-        QTest::addColumn<QString>("removed");   // file deleted after the scan
-        QTest::addColumn<QString>("target");
-        QTest::addColumn<QString>("expected");
-        QTest::addColumn<int>("changed");
-        QTest::addColumn<int>("failed");
-        QTest::newRow("switch") << "english" << "" << "german" << "german" << 1 << 0;
+        // the setting, the file deleted after the scan, the language chosen; the outcome, language changes and errors
+        QTest::addColumn<QStringList>("run");
+        QTest::addColumn<QString>("outcome");
         // The corrected setting signals a change of its own, which loads English again.
-        QTest::newRow("unknown: first listed") << "german" << "" << "klingon" << "english" << 2 << 0;
-        QTest::newRow("failed: previous again") << "english" << "german" << "german" << "english" << 1 << 0;
-        QTest::newRow("current fails: error") << "english" << "english" << "english" << "english" << 0 << 1;
+        QTest::newRow("unknown: first listed") << QStringList{"german", "", "klingon"} << "english 2 0";
+        QTest::newRow("failed: previous again") << QStringList{"english", "german", "german"} << "english 1 0";
+        QTest::newRow("current fails: error") << QStringList{"english", "english", "english"} << "english 0 1";
     }
 
     void runTimeSwitch()
     {
-        QFETCH(QString, removed);
-        QFETCH(QString, target);
-        QFETCH(QString, expected);
+        QFETCH(QStringList, run);
         QVERIFY(write("english.lng", startButton("Start")) && write("german.lng", startButton("Los")));
         Settings s;
-        QFETCH(QString, initial);
-        s.Language = initial;
+        s.Language = run[0];
         languageEngine le(&s);
         QVERIFY(le.loadLanguage(le.currentLanguage));
         connect(&s, &Settings::changeLanguage, &le, &languageEngine::changeLanguage);
-        QVERIFY(removed.isEmpty() || QFile::remove(languageFile(removed + QStringLiteral(".lng"))));
-        QSignalSpy changed(&le, &languageEngine::languageChange);
-        QSignalSpy failed(&le, &languageEngine::errorLang);
-        if (target == s.Language)
-            le.changeLanguage(target);
-        else
-            s.setLanguage(target);   // what the settings dialog does
-        QCOMPARE(le.currentLanguage + '|' + s.Language, expected + '|' + expected);
-        QCOMPARE(le.toolbar("start_btn"), expected == "german" ? QStringLiteral("Los") : QStringLiteral("Start"));
-        QTEST(int(changed.count()), "changed");
-        QTEST(int(failed.count()), "failed");
+        QVERIFY(run[1].isEmpty() || QFile::remove(languageFile(run[1] + QStringLiteral(".lng"))));
+        QSignalSpy changed(&le, &languageEngine::languageChange), failed(&le, &languageEngine::errorLang);
+        run[2] == s.Language ? le.changeLanguage(run[2]) : s.setLanguage(run[2]); // the latter as the settings dialog does
+        QTEST(QStringLiteral("%1 %2 %3").arg(le.currentLanguage).arg(changed.count()).arg(failed.count()), "outcome");
+        QCOMPARE(s.Language + ' ' + le.toolbar("start_btn"), le.currentLanguage + (le.currentLanguage == "german" ? " Los" : " Start"));
     }
 
     void shippedLanguagesHaveEveryKeyAndNoOther()
@@ -171,9 +148,7 @@ private slots:
                 }
             }
             // A key in a file that the program never asks for is a misspelling.
-            QFile f(le.languagesDir + entry.at(0));
-            QVERIFY(f.open(QIODevice::ReadOnly));
-            QXmlStreamReader r(&f);
+            QXmlStreamReader r(readFile(le.languagesDir + entry.at(0)));
             QVERIFY(r.readNextStartElement());
             while (r.readNextStartElement()) {
                 const QString group = r.name() == "twin_view" || r.name() == "data_view" ? "session_view" : r.name().toString();
@@ -191,7 +166,7 @@ private slots:
         QVERIFY2(differing * 10 >= english.size() * 8, qPrintable(QStringLiteral("%1 of %2 differ").arg(differing).arg(english.size())));
     }
 
-    void missingOrDamagedTheme()
+    void themeChangesOnlyItsKeys()
     {
         const StyleEngine missing;
         for (const StyleEngine::Colour& c : StyleEngine::knownColours())
@@ -199,12 +174,7 @@ private slots:
         // A damaged file keeps what was read before the damage.
         QVERIFY(writeFile(StyleEngine::themeFile(), "<general><session_tab><graph_clr>#111111</graph_clr><rows_txt_clr>#2"
                                                     "</session_tab><sqls_tab><data_txt_clr>#333</data_txt_clr></sqls_tab>"));
-        const StyleEngine malformed;
-        QCOMPARE(malformed.sessionTab.keys() + malformed.sqlsTab.keys(), QStringList({"graph_clr"}));
-    }
-
-    void themeChangesOnlyItsKeys()
-    {
+        QCOMPARE(StyleEngine().sessionTab.keys() + StyleEngine().sqlsTab.keys(), QStringList({"graph_clr"}));
         QVERIFY(writeFile(StyleEngine::themeFile(),
             "<?xml version=\"1.0\"?>\n<general>\n"
             "<statistics_graph><select_clr>#010203</select_clr><grid_clr>#123456</grid_clr></statistics_graph>\n"

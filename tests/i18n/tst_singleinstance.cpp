@@ -13,7 +13,8 @@ class TestSingleInstance : public QObject
 {
     Q_OBJECT
 
-    QString key;
+    /// A key of its own, so no real instance is disturbed.
+    const QString key = QStringLiteral("quarvel-test-") + QUuid::createUuid().toString(QUuid::Id128).left(12);
 
     /// Starts a copy of this binary holding the guard; returns its first line.
     QString startHolder(QProcess& p, const QString& message = QString())
@@ -25,19 +26,13 @@ class TestSingleInstance : public QObject
         return QString::fromLatin1(p.readLine()).trimmed();
     }
 
-    static void stopHolder(QProcess& p)
+    static bool stopHolder(QProcess& p)
     {
         p.closeWriteChannel();
-        p.waitForFinished(30000);
+        return p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit;
     }
 
 private slots:
-    void init()
-    {
-        // A key of its own per test, so no real instance is disturbed.
-        key = QStringLiteral("quarvel-test-") + QUuid::createUuid().toString(QUuid::Id128).left(12);
-    }
-
     void guardAcrossProcesses()
     {
         {
@@ -48,21 +43,14 @@ private slots:
             QProcess second;
             QCOMPARE(startHolder(second, QStringLiteral("raise ✓")), QStringLiteral("running"));
             QVERIFY(message.count() > 0 || message.wait(30000));
-            QCOMPARE(message, QList<QList<QVariant>>{{QStringLiteral("raise ✓")}});
-            QCOMPARE(activated.count(), 1);
-            stopHolder(second);
-            QCOMPARE(second.exitStatus(), QProcess::NormalExit);
-            QVERIFY(SingleInstance(key).isRunning());
+            QVERIFY(message == QList<QVariantList>{{QStringLiteral("raise ✓")}} && activated.count() == 1);
+            QVERIFY(stopHolder(second) && SingleInstance(key).isRunning());
         }
         QVERIFY(!SingleInstance(key).isRunning());   // a clean end frees the guard
         QProcess holder;
         QCOMPARE(startHolder(holder), QStringLiteral("primary"));
-        QString lockPath;
-        {
-            const SingleInstance other(key);
-            QVERIFY(other.isRunning());
-            lockPath = other.lockFilePath();
-        }
+        const QString lockPath = SingleInstance(key).lockFilePath();
+        QVERIFY(SingleInstance(key).isRunning());
         holder.kill();
         QVERIFY(holder.waitForFinished(30000));
         QVERIFY2(QFile::exists(lockPath), "a killed instance leaves its lock file behind");
@@ -70,7 +58,7 @@ private slots:
         QVERIFY(!recovered.isRunning());
         QProcess next;
         QCOMPARE(startHolder(next), QStringLiteral("running"));
-        stopHolder(next);
+        QVERIFY(stopHolder(next));
     }
 };
 
