@@ -101,27 +101,6 @@ private slots:
             QVERIFY2(q.exec(sql), qPrintable(q.lastError().text()));
     }
 
-    // Beyond the two shapes below: letter case, near misses, unreadable rows.
-    void rules_data()
-    {
-        QTest::addColumn<QString>("column");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("tip");   // empty: no warning, else a Serious one
-        QTest::newRow("type all, any case") << "Type" << "aLl" << "explain_type_all";
-        QTest::newRow("type index_merge") << "type" << "index_merge" << "";
-        QTest::newRow("key NULL as text") << "key" << "NULL" << "explain_key_null";
-        QTest::newRow("rows unreadable") << "rows" << "many" << "";
-        QTest::newRow("other column") << "ref" << "ALL" << "";
-    }
-    void rules()
-    {
-        QFETCH(QString, column);
-        QFETCH(QString, text);
-        QFETCH(QString, tip);
-        QCOMPARE(W::warning(W::columnOf(column), text), tip.isEmpty() ? W::NoWarning : W::Serious);
-        QCOMPARE(W::toolTipKey(W::columnOf(column), text), tip);
-    }
-
     // MariaDB's ten columns, from the real server.
     void plansOnServer()
     {
@@ -173,13 +152,16 @@ private slots:
         QVERIFY(q.exec("INSERT INTO plan VALUES (1, 'SIMPLE', 't1', 'p0', 'ALL', 'ka,kb', NULL, NULL, 'const', 5000, 10.0, "
                        "'Using where; Using temporary; Using filesort'),"
                        "(1, 'SIMPLE', 't2', NULL, 'index', NULL, '', '4', NULL, 100, 100.0, 'Using index'),"
-                       "(2, 'SIMPLE', 't3', NULL, 'ref', 'PRIMARY', 'PRIMARY', '4', 't1.id', 101, 50.0, NULL)"));
+                       "(2, 'SIMPLE', 't3', NULL, 'ref', 'PRIMARY', 'PRIMARY', '4', 't1.id', 101, 50.0, NULL),"
+                       // letter case, near misses, NULL as text, unreadable rows
+                       "(3, 'SIMPLE', 't4', NULL, 'aLl', NULL, 'NULL', '4', 'ALL', 'many', 1.0, NULL),"
+                       "(4, 'SIMPLE', 't5', NULL, 'index_merge', 'k', 'k', '4', NULL, 100, 1.0, 'Using index')"));
         QVERIFY(q.exec("SELECT * FROM plan"));
         ResponseExplainWidget w(&q, nullptr);
         QCOMPARE(w.table()->columnCount(), 12);
         checkTable(w.table(), {{{"type", "explain_type_all"}, {"key", "explain_key_null"}, {"rows", "explain_rows_100"}},
                                {{"type", "explain_type_index"}, {"key", "explain_key_null"}},
-                               {{"rows", "explain_rows_100"}}});
+                               {{"rows", "explain_rows_100"}}, {{"type", "explain_type_all"}, {"key", "explain_key_null"}}, {}});
         QCOMPARE(w.table()->item(0, col(w.table(), "possible_keys"))->text(), QString("ka,\nkb"));
     }
 
