@@ -1,7 +1,6 @@
 #pragma once
-// Shared by the window and dialog tests: the program's objects on a fresh
-// settings.ini (the modal watcher and widget lookup come with it). The live
-// view tests build on it (tests/live/LiveFixture.h).
+// The program's objects on a fresh settings.ini, for the window and dialog tests and the live view
+// tests (tests/live/LiveFixture.h); the modal watcher and widget lookup come with it.
 
 #include "MainWindow.h"
 #include "ModalWatcher.h"
@@ -30,14 +29,15 @@ struct App : EnglishTexts
         style = std::make_unique<StyleEngine>();
         win = std::make_unique<MainWindow>(lang.get(), style.get(), settings.get(), mngr.get(), qApp->clipboard());
     }
-    /// Points the current profile at `db`'s server, on a free profiler port.
-    void useServer(const TestDb& db)
+    /// Points the current profile at `db`'s server (or `host`:`port`), on a free profiler port.
+    void useServer(const TestDb& db) { useServer(db.host, db.port, db.user, db.password); }
+    void useServer(const QString& host, int port, const QString& user = {}, const QString& password = {})
     {
         Profile* p = settings->currentProfile();
-        p->Host = db.host;
-        p->Port = db.port;
-        p->User = db.user;
-        p->Password = db.password;
+        p->Host = host;
+        p->Port = port;
+        p->User = user;
+        p->Password = password;
         p->ProfilerPort = freePort();
     }
     /// A proxy of the fixture's own, wired to the window as the program wires it.
@@ -68,18 +68,11 @@ struct App : EnglishTexts
     {
         const uint first = uint(data->queries.size());
         for (const QString& t : texts) {
-            Query stored;
-            Query* q = &stored;
-            q->isError = t.startsWith(QLatin1Char('!'));
-            q->text = q->isError ? t.mid(1) : t;
-            q->durationMs = ms;
-            q->rows = rows;
-            q->responseKb = 0.5f;
-            q->dbName = QStringLiteral("shop");
-            q->finishedAt = QDateTime::currentDateTime();
+            const bool failed = t.startsWith(QLatin1Char('!'));
+            // text, ms, share, percent of max, rows, KiB answer, KiB request, database, failed, finished
+            data->queries.append({failed ? t.mid(1) : t, ms, 0, 0, rows, 0.5f, 0, "shop", failed, QDateTime::currentDateTime()});
             data->rowsTotal += rows;
-            data->responseKbTotal += q->responseKb;
-            data->queries.append(stored);
+            data->responseKbTotal += 0.5f;
         }
         mngr->slotQueries(data->id, first, uint(texts.size()));
     }

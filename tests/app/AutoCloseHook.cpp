@@ -1,11 +1,7 @@
-// Linked only into the test build of the desktop program (quarvel-autoclose):
-// closes its start-up dialogs by themselves once shown, so that a test can
-// drive the start-up without a display server. QUARVEL_TEST_AUTOCLOSE holds
-// the plan, comma-separated: "settings=accept|reject" and
-// "profiles=accept|reject|hold" (e.g. "settings=reject,profiles=reject").
-// The program prints "dialog <objectName> <action> window-visible=<0|1>" to
-// standard error when it acts on one ("hold" leaves it open).
-
+// Linked only into the test build of the desktop program (quarvel-autoclose): closes its start-up dialogs
+// once shown, so that a test can drive the start-up without a display server. QUARVEL_TEST_AUTOCLOSE holds
+// the plan, comma-separated: "settings=accept|reject" and "profiles=accept|reject|hold". The program prints
+// "dialog <objectName> <action> window-visible=<0|1>" to standard error when it acts on one ("hold" leaves it open).
 #include <QCoreApplication>
 #include <QDialog>
 #include <QEvent>
@@ -21,11 +17,8 @@ class AutoClose : public QObject
 public:
     explicit AutoClose(const QString& plan)
     {
-        for (const QString& part : plan.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-            const QStringList kv = part.split(QLatin1Char('='));
-            if (kv.size() == 2)
-                actions.insert(kv.at(0).trimmed(), kv.at(1).trimmed());
-        }
+        for (const QString& part : plan.split(QLatin1Char(','), Qt::SkipEmptyParts))
+            actions.insert(part.section(QLatin1Char('='), 0, 0).trimmed(), part.section(QLatin1Char('='), 1).trimmed());
     }
 
 protected:
@@ -38,18 +31,17 @@ protected:
         QString name = dialog->objectName().toLower();
         name.chop(int(qstrlen("dialog")));
         const QString action = actions.take(name);
-        if (action.isEmpty())
-            return false;
-        QTimer::singleShot(0, dialog, [dialog, action]() {
-            const QWidget* owner = dialog->parentWidget();
-            std::fprintf(stderr, "dialog %s %s window-visible=%d\n", qPrintable(dialog->objectName()),
-                         qPrintable(action), owner && owner->isVisible() ? 1 : 0);
-            std::fflush(stderr);
-            if (action == QLatin1String("accept"))
-                dialog->accept();
-            else if (action == QLatin1String("reject"))
-                dialog->reject();
-        });
+        if (!action.isEmpty())
+            QTimer::singleShot(0, dialog, [dialog, action]() {
+                const QWidget* owner = dialog->parentWidget();
+                std::fprintf(stderr, "dialog %s %s window-visible=%d\n", qPrintable(dialog->objectName()),
+                             qPrintable(action), owner && owner->isVisible() ? 1 : 0);
+                std::fflush(stderr);
+                if (action == QLatin1String("accept"))
+                    dialog->accept();
+                else if (action == QLatin1String("reject"))
+                    dialog->reject();
+            });
         return false;
     }
 

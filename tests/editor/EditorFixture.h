@@ -10,15 +10,10 @@
 #include <QtTest>
 #include <QtWidgets>
 
-/// The connection parameters of the test server's user.
+/// The connection parameters of the test server's user (on `port` when given).
 inline DbConnectionParams paramsFor(const TestDb& db, quint16 port = 0)
 {
-    DbConnectionParams p;
-    p.host = db.host;
-    p.port = port ? port : db.port;
-    p.user = db.user;
-    p.password = db.password;
-    return p;
+    return {db.host, port ? port : db.port, db.user, db.password, {}};
 }
 
 /// Waits until the tab's connection listed the server's databases.
@@ -33,7 +28,7 @@ inline SqlRunEnd runAndWait(SqlWidget* w, QAbstractButton* button)
     QSignalSpy done(w, &SqlWidget::runFinished);
     button->click();
     if (!w->isRunning())
-        return SqlRunEnd::NoConnection; // nothing started
+        return SqlRunEnd::NoConnection;   // nothing started
     if (!done.wait(120000))
         qFatal("the run did not end");
     return done.first().first().value<SqlRunEnd>();
@@ -49,9 +44,7 @@ inline SqlRunEnd runText(SqlWidget* w, const QString& text, const char* button =
 /// How many statements `db`'s server runs whose text is like `pattern`.
 inline int runningOn(const TestDb& db, const QString& pattern)
 {
-    return db.runClient(QStringLiteral("SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE INFO LIKE '%1'")
-                            .arg(pattern))
-        .toInt();
+    return db.runClient("SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE INFO LIKE '" + pattern + "'").toInt();
 }
 
 /// Starts `text` in tab `w` and waits until `db`'s server runs a statement like `pattern`.
@@ -62,17 +55,15 @@ inline bool startRunning(SqlWidget* w, const QString& text, const TestDb& db, co
     return QTest::qWaitFor([&] { return runningOn(db, pattern) == 1; }, 20000);
 }
 
-/// The log as "status|statement|rows", oldest first.
+/// The log as "status|statement|rows", oldest first, and the result tab titles.
 inline QStringList logRows(SqlWidget* w)
 {
     QStringList out;
-    QTableWidget* log = w->form()->tableLog;
+    const QTableWidget* log = w->form()->tableLog;
     for (int r = 0; r < log->rowCount(); ++r)
         out << log->item(r, 1)->text() + '|' + log->item(r, 2)->text() + '|' + log->item(r, 3)->text();
     return out;
 }
-
-/// Result tab titles, left to right.
 inline QStringList tabTitles(SqlWidget* w)
 {
     QStringList out;

@@ -1,6 +1,5 @@
-// The result grid: a large answer of the server shown, sorted, filtered and
-// exported (read back with Python's csv module and XML parser); odd values
-// and column names; profile mode; failed writes; a value of a megabyte.
+// The result grid: a large answer of the server shown, sorted, filtered and exported (read back with
+// Python's csv module and XML parser); odd values and names; profile mode; failed writes; a 1 MB value.
 #include "DataViewerWidget.h"
 #include "ExportWriter.h"
 #include "ResponseWidget.h"
@@ -13,12 +12,9 @@
 #include <QtTest>
 #include <QtWidgets>
 
-#include <unistd.h>
-
 namespace {
 
-/// Reads a CSV file (";" separated) with Python's csv module, or an XML file
-/// with its XML parser; prints what it read as JSON.
+/// Reads a CSV file (";" separated) with Python's csv module, or an XML file with its parser; prints JSON.
 const char* reader = R"(
 import csv, json, sys, xml.etree.ElementTree as ET
 path = sys.argv[1]
@@ -33,22 +29,13 @@ else:
 print(json.dumps(out))
 )";
 
-/// An export as a standard reader sees it: for XML the root element, the
-/// statement, and per cell the column's original name (its `name` attribute,
-/// else the element name).
+/// An export as a standard reader sees it: for XML the root element, the statement, and per cell the
+/// column's original name (its `name` attribute, else the element name).
 struct ReadBack
 {
     QString root, query;
     QList<QStringList> names, rows;
 };
-
-QList<QStringList> lists(const QJsonValue& v)
-{
-    QList<QStringList> out;
-    for (const QJsonValue& row : v.toArray())
-        out << row.toVariant().toStringList();
-    return out;
-}
 
 ReadBack readBack(const QString& path)
 {
@@ -57,7 +44,11 @@ ReadBack readBack(const QString& path)
     if (!p.waitForFinished(120000) || p.exitCode() != 0)
         qWarning() << "python:" << p.readAllStandardError();
     const QJsonObject o = QJsonDocument::fromJson(p.readAllStandardOutput()).object();
-    return {o["root"].toString(), o["query"].toString(), lists(o["names"]), lists(o["rows"])};
+    ReadBack back{o["root"].toString(), o["query"].toString(), {}, {}};
+    for (const QString key : {"names", "rows"})
+        for (const QJsonValue& row : o[key].toArray())
+            (key == "rows" ? back.rows : back.names) << row.toVariant().toStringList();
+    return back;
 }
 
 QStringList column(const QAbstractItemModel* m, int c)
@@ -93,11 +84,9 @@ class TestResultGrid : public QObject
         QSqlQuery q(conn);
         q.setForwardOnly(true);
         q.setNumericalPrecisionPolicy(QSql::HighPrecision);   // DECIMAL as the server's text
-        QElapsedTimer t;
-        t.start();
         if (!q.exec(sql))
             qWarning() << sql << q.lastError().text();
-        return readResultSet(q, t.nsecsElapsed() / 1e6);
+        return readResultSet(q, 1.0);
     }
     std::unique_ptr<ResponseWidget> grid(const ResultSet& rs, bool profile = false)
     {
@@ -114,8 +103,7 @@ class TestResultGrid : public QObject
 private slots:
     void initTestCase()
     {
-        const TestDb db = TestDb::load();
-        if (db.valid)
+        if (const TestDb db = TestDb::load(); db.valid)
             QVERIFY((conn = openTestDb(db, "grid")).isOpen());
     }
 
@@ -126,12 +114,10 @@ private slots:
             "SELECT seq, seq*2 AS doubled, seq*3 AS tripled, seq % 7 AS mod7, seq/4 AS quarter, "
             "CONCAT('r', seq) AS label, -seq AS neg, seq*1.5e0 AS real_, IF(seq % 10 = 0, NULL, seq) AS sparse, "
             "LPAD(seq, 6, '0') AS padded FROM seq_1_to_100000");
-        QCOMPARE(rs.rowCount(), 100000);
         auto w = grid(rs);
         ResultProxy* proxy = w->proxyModel();
         QTableView* table = w->findChild<QTableView*>("table");
         QCOMPARE(proxy->rowCount(), 100000);
-        QVERIFY(w->findChild<QLabel*>("lbStatus")->text().endsWith("Rows - 100000"));
         // A sample of cells in the server's order.
         const struct { int row, col; const char* text; } samples[] = {
             {0, 0, "1"}, {0, 4, "0.2500"}, {0, 9, "000001"}, {9, 8, "(null)"}, {99999, 5, "r100000"}, {99999, 6, "-100000"},
@@ -141,11 +127,8 @@ private slots:
         // Widths come from the first rows and the last few: the widest number fits.
         QVERIFY(!TableButtonDelegate::textOverflows("25000.0000", table->font(), table->columnWidth(4)));
 
-        // Numbers sort as numbers (every type on its own below).
-        table->sortByColumn(0, Qt::AscendingOrder);
-        QCOMPARE(column(proxy, 0).mid(8, 2), (QStringList{"9", "10"}));
-
-        // Typing filters once the typing pauses, in any column, regardless of case.
+        // Sorted by value (each type on its own below); typing filters once the typing pauses, in any column,
+        // regardless of case.
         table->sortByColumn(0, Qt::DescendingOrder);
         auto* edFilter = w->findChild<QLineEdit*>("edFilter");
         QTest::keyClicks(edFilter, "R9999");
@@ -162,8 +145,7 @@ private slots:
         QCOMPARE(csvBack.at(1), (QStringList{"99999", "199998", "299997", "4", "24999.7500", "r99999", "-99999",
                                              "149998.5", "99999", "099999"}));
         const ReadBack xmlBack = readBack(xml);
-        QCOMPARE(xmlBack.root, QString("Execution"));
-        QCOMPARE(xmlBack.query, "\n" + rs.statement);   // "<Query>", a line feed, the statement
+        QCOMPARE(xmlBack.root + xmlBack.query, "Execution\n" + rs.statement);   // "<Query>", a line feed, the statement
         QCOMPARE(xmlBack.rows, csvBack.mid(1));
         QCOMPARE(xmlBack.names.first(), rs.columns);
 
@@ -181,40 +163,28 @@ private slots:
         QCOMPARE(readBack(xml).rows, all.mid(1));
     }
 
-    void nullsAndNumbersSortByValue_data()
-    {
-        QTest::addColumn<int>("col");
-        QTest::addColumn<QString>("ascending");   // ids; descending is the reverse
-        // id 3 holds NULL everywhere: first ascending, last descending.
-        QTest::newRow("INT") << 1 << "3,4,2,1,5";
-        QTest::newRow("BIGINT UNSIGNED") << 2 << "3,2,1,5,4";
-        QTest::newRow("DECIMAL") << 3 << "3,4,2,1,5";
-        QTest::newRow("DOUBLE") << 4 << "3,4,5,2,1";
-        QTest::newRow("VARCHAR") << 5 << "3,1,2,4,5";
-        QTest::newRow("DATETIME") << 6 << "3,4,5,2,1";
-        QTest::newRow("VARBINARY") << 7 << "3,1,4,2,5";
-    }
-
     void nullsAndNumbersSortByValue()
     {
         NEED_DB();
-        QFETCH(int, col);
-        QFETCH(QString, ascending);
         QSqlQuery q(conn);
         QVERIFY(q.exec("CREATE OR REPLACE TABLE sorted (id INT, i INT, u BIGINT UNSIGNED, d DECIMAL(10,2), f DOUBLE, "
                        "t VARCHAR(10), dt DATETIME, b VARBINARY(10))"));
-        QVERIFY(q.exec("INSERT INTO sorted VALUES "
-                       "(1, 10, 10, 10.25, 10.5, '10', '2024-01-10 00:00:00', 'a'),"
-                       "(2, 9, 9, 9.5, 9.25, '9', '2024-01-09 12:00:00', 'b'),"
-                       "(3, NULL, NULL, NULL, NULL, NULL, NULL, NULL),"
+        QVERIFY(q.exec("INSERT INTO sorted VALUES (1, 10, 10, 10.25, 10.5, '10', '2024-01-10 00:00:00', 'a'),"
+                       "(2, 9, 9, 9.5, 9.25, '9', '2024-01-09 12:00:00', 'b'), (3, NULL, NULL, NULL, NULL, NULL, NULL, NULL),"
                        "(4, -1, 18446744073709551615, -100.75, -1e300, 'a', '1999-12-31 23:59:59', 'aa'),"
                        "(5, 100, 100, 100, 1e-3, 'B', '2024-01-09 11:59:59', 'c')"));
-        auto w = grid(select("SELECT * FROM sorted"));
-        QStringList expected = ascending.split(',');
-        for (const Qt::SortOrder order : {Qt::AscendingOrder, Qt::DescendingOrder}) {
-            w->findChild<QTableView*>("table")->sortByColumn(col, order);
-            QCOMPARE(column(w->proxyModel(), 0), expected);
-            std::reverse(expected.begin(), expected.end());
+        const ResultSet rs = select("SELECT * FROM sorted");
+        auto w = grid(rs);
+        // Ids in ascending order, column by column (descending is the reverse): NULL (id 3) first.
+        const QStringList ascending{"i 3,4,2,1,5", "u 3,2,1,5,4", "d 3,4,2,1,5", "f 3,4,5,2,1", "t 3,1,2,4,5",
+                                    "dt 3,4,5,2,1", "b 3,1,4,2,5"};
+        for (int col = 1; col <= ascending.size(); ++col) {
+            QString expected = ascending.at(col - 1);
+            for (const Qt::SortOrder order : {Qt::AscendingOrder, Qt::DescendingOrder}) {
+                w->findChild<QTableView*>("table")->sortByColumn(col, order);
+                QCOMPARE(rs.columns.at(col) + ' ' + column(w->proxyModel(), 0).join(','), expected);
+                std::reverse(expected.begin() + expected.indexOf(' ') + 1, expected.end());
+            }
         }
     }
 
@@ -229,13 +199,12 @@ private slots:
                                    "x:y", "", QString::fromUtf8("имя"), "say \"so\""};
         QCOMPARE(rs.columns, names);
         auto w = grid(rs);
-        ResultModel* model = w->resultModel();
-        QCOMPARE(model->text(0, 0), QString("(null)"));
         QStringList shown;
         for (int c = 0; c < names.size(); ++c)
-            shown << model->text(0, c);
-        // Bytes of a binary column are shown whole, zero bytes included.
-        QCOMPARE(shown.at(2), QString::fromUtf8("\0\1\2\3", 4) + QChar(QChar::ReplacementCharacter));
+            shown << w->resultModel()->text(0, c);
+        // NULL as "(null)"; bytes of a binary column shown whole, zero bytes included.
+        QCOMPARE(shown.mid(0, 3), (QStringList{"(null)", "say \"hi\"; ok",
+                                               QString::fromUtf8("\0\1\2\3", 4) + QChar(QChar::ReplacementCharacter)}));
 
         // CSV: header texts escaped like cells; every cell back as shown.
         const QString csv = dir.filePath("odd.csv"), xml = dir.filePath("odd.xml");
@@ -256,19 +225,16 @@ private slots:
         // Lone surrogates and the two non-characters cannot go into XML either.
         QCOMPARE(ExportWriter::xmlText(QString(QChar(0xD800)) + QChar(0xFFFE) + "x" + QChar(0xDC00)),
                  QString::fromUtf8("\uFFFD\uFFFDx\uFFFD"));
-        const QString pair = QString::fromUtf8("\U0001F600");
-        QCOMPARE(ExportWriter::xmlText(pair), pair);
+        QCOMPARE(ExportWriter::xmlText(QString::fromUtf8("\U0001F600")), QString::fromUtf8("\U0001F600"));
     }
 
     void profileMode()
     {
         NEED_DB();
-        QSqlQuery q(conn);
-        QVERIFY(q.exec("SET profiling = 1") && q.exec("SELECT COUNT(*) FROM seq_1_to_10000"));
+        QVERIFY(QSqlQuery(conn).exec("SET profiling = 1") && QSqlQuery(conn).exec("SELECT COUNT(*) FROM seq_1_to_10000"));
         ResultSet rs = select("SHOW PROFILE");
         QVERIFY(rs.rowCount() > 3);
-        // A duration the driver would print with an exponent.
-        rs.rows.append({QStringLiteral("Added by hand"), QVariant(1.5e-05)});
+        rs.rows.append({QStringLiteral("Added by hand"), QVariant(1.5e-05)});   // printed with an exponent by the driver
         auto w = grid(rs, true);
         for (int r = 0; r < rs.rowCount(); ++r)
             QVERIFY2(QRegularExpression("^\\d+\\.\\d{6}$").match(w->resultModel()->text(r, 1)).hasMatch(),
@@ -277,47 +243,24 @@ private slots:
         QCOMPARE(w->delegate()->barColumn, 1);
     }
 
-    void failedWriteIsReportedAndKeepsEverything_data()
-    {
-        QTest::addColumn<QString>("target");   // relative to a fresh folder
-        QTest::addColumn<bool>("readOnlyFolder");
-        QTest::newRow("under a file") << "file.txt/out" << false;
-        QTest::newRow("a folder") << "folder" << false;
-        QTest::newRow("read-only folder") << "ro/out" << true;
-    }
-
     void failedWriteIsReportedAndKeepsEverything()
     {
-        QFETCH(QString, target);
-        QFETCH(bool, readOnlyFolder);
-        if (readOnlyFolder && ::geteuid() == 0)
-            QSKIP("root writes into read-only folders");
+        // A folder in the way fails only when the written file should replace it: reported with the path and
+        // the system's reason, no temporary file left, the grid as it was.
         QTemporaryDir base;
-        QVERIFY(QFile(base.filePath("file.txt")).open(QIODevice::WriteOnly));
-        QVERIFY(QDir(base.path()).mkdir("folder") && QDir(base.path()).mkdir("ro"));
-        // An earlier export in the read-only folder stays as it was.
-        QFile old(base.filePath("ro/out.csv"));
-        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
-        old.close();
-        if (readOnlyFolder)
-            QVERIFY(QFile::setPermissions(base.filePath("ro"), QFile::ReadOwner | QFile::ExeOwner));
-
+        QVERIFY(QDir(base.path()).mkdir("out"));
+        const QString path = base.filePath("out");
         auto w = grid(handMade({"a"}, {QMetaType::Int}, {{1}, {2}}));
-        // The driver gave no size: the rows are counted.
-        QVERIFY(w->findChild<QLabel*>("lbStatus")->text().endsWith("Rows - 2"));
-        for (const QString ext : {".csv", ".xml"}) {
-            const QString path = base.filePath(target + (target == "folder" ? "" : ext));
-            QVERIFY(!(ext == QLatin1String(".csv") ? w->exportCsv(path) : w->exportXml(path)));
+        QVERIFY(w->findChild<QLabel*>("lbStatus")->text().endsWith("Rows - 2"));   // no size from the driver: counted
+        for (const bool csv : {true, false}) {
+            QVERIFY(!(csv ? w->exportCsv(path) : w->exportXml(path)));
             std::unique_ptr<QMessageBox> box(w->findChild<QMessageBox*>("exportErrorBox"));
             QVERIFY(box);
-            // The path, then the system's reason.
-            const QStringList lines = box->text().split('\n');
-            QCOMPARE(lines.first(), QDir::toNativeSeparators(path));
-            QVERIFY2(lines.size() == 2 && lines.at(1).size() > 3, qPrintable(box->text()));
+            const QStringList lines = box->text().split('\n');   // the path, then the system's reason
+            QVERIFY2(lines.size() == 2 && lines.first() == QDir::toNativeSeparators(path) && lines.at(1).size() > 3,
+                     qPrintable(box->text()));
         }
-        QFile::setPermissions(base.filePath("ro"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QCOMPARE(bytesOf(old.fileName()), QByteArray("old"));
-        QCOMPARE(QDir(base.filePath("ro")).entryList(QDir::Files), QStringList{"out.csv"});
+        QCOMPARE(QDir(base.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"out"});
         QCOMPARE(w->proxyModel()->rowCount(), 2);
     }
 
@@ -328,8 +271,7 @@ private slots:
         QTableView* table = w->findChild<QTableView*>("table");
         QCOMPARE(table->columnWidth(1), int(ResponseWidget::maxColumnWidth));
         const QModelIndex cell = w->proxyModel()->index(0, 1);
-        const QString tip = cell.data(Qt::ToolTipRole).toString();
-        QVERIFY(tip.size() < 900 && tip.endsWith("[...]"));
+        QVERIFY(cell.data(Qt::ToolTipRole).toString().size() < 900 && cell.data(Qt::ToolTipRole).toString().endsWith("[...]"));
 
         // Longer than the cell has pixels: overflowing without measuring it,
         // even when its characters have no width at all.
@@ -341,16 +283,12 @@ private slots:
         const QRect rect = table->visualRect(cell);
         QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, QPoint(rect.right() - 5, rect.center().y()));
         auto* viewer = w->findChild<DataViewerWidget*>();
-        QVERIFY(viewer && viewer->isModal());
-        QCOMPARE(viewer->text().size(), huge.size());
+        QVERIFY(viewer && viewer->isModal() && viewer->text() == huge);
         // A word of a megabyte wraps anywhere (at word boundaries it takes minutes).
         QCOMPARE(viewer->findChild<QPlainTextEdit*>("dataViewer")->wordWrapMode(), QTextOption::WrapAnywhere);
         viewer->close();
-    }
 
-    void exportButton()
-    {
-        auto w = grid(handMade({"a"}, {QMetaType::Int}, {{1}}));
+        // The export button writes where its dialog says.
         const QString path = dir.filePath("button.xml");
         QTimer::singleShot(0, [&] {   // at once: the dialog's folder model must not load first
             auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
