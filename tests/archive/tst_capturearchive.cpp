@@ -1,7 +1,8 @@
 // quarvel-capture --archive with real clients against the test server, in
 // one run: every session saved when it ends into the window's own file,
 // its statements byte for byte, numbers continuing after the saved ones, a
-// number the window took meanwhile, and a session that cannot be saved.
+// number the window took meanwhile, a session that cannot be saved, and the
+// file left with its plain journal.
 #include "ArchiveFiles.h"
 #include "ArchiveFormat.h"
 #include "CaptureProcess.h"
@@ -73,7 +74,11 @@ private slots:
         QVERIFY(saveInto(file, 11, {"from the window"}));
         QCOMPARE(session(c, db, texts), 0);
         QCOMPARE(session(c, db, {"SELECT 'refuse me'"}), 0);
+        // written through a write-ahead log while it runs, the plain journal again at the end
+        QVERIFY(QFile::exists(file + "-wal"));
         QCOMPARE(c.stop(SIGINT), 3);
+        QVERIFY(!QFile::exists(file + "-wal"));
+        QCOMPARE(RawFile(file).rows("PRAGMA journal_mode"), QStringList{"delete"});
         QVERIFY2(c.out.contains("# session 0000011 saved to the archive as 0000012 (its number was taken)\n"),
                  qPrintable(c.out));
         QVERIFY2(c.err.contains("session 0000012 could not be saved to the archive: refused by the file"), qPrintable(c.err));
