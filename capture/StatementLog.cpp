@@ -258,21 +258,30 @@ int StatementLog::percentOf(const Record& r) const
     return roundHalfUp(r.durationMs / *maxMs * 100.0);
 }
 
-Query StatementLog::at(int i, Qt::TimeSpec zone) const
+Query StatementLog::figures(int i) const
 {
     Query q;
     if (!isKept(i))
         return q;
     const Record& r = *record(i);
-    q.text = texts.text(r.text);
     q.durationMs = r.durationMs;
     q.shareOfTotal = shareOf(i, r);
     q.percentOfMax = percentOf(r);
     q.rows = r.rows;
     q.responseKb = r.responseKb;
     q.requestKb = r.requestKb;
-    q.dbName = dbNames.value(r.db);
     q.isError = r.isError;
+    return q;
+}
+
+Query StatementLog::at(int i, Qt::TimeSpec zone) const
+{
+    Query q = figures(i);
+    if (!isKept(i))
+        return q;
+    const Record& r = *record(i);
+    q.text = texts.text(r.text);
+    q.dbName = dbNames.value(r.db);
     if (r.finishedAtMs != invalidTime)
         q.finishedAt = QDateTime::fromMSecsSinceEpoch(r.finishedAtMs, zone);
     return q;

@@ -119,6 +119,10 @@ public:
     /// The statement at `i`; `finishedAt` in `zone` (UTC avoids working out
     /// the local time, which costs microseconds per statement).
     Query at(int i, Qt::TimeSpec zone = Qt::LocalTime) const;
+    /// The numbers of the statement at `i` (duration, shares, rows, KiB, error
+    /// flag) without its text, database or finish time: what counters and
+    /// number columns read, at a fraction of the cost of at().
+    Query figures(int i) const;
     QString text(int i) const;
     QString dbName(int i) const;
     double durationMs(int i) const;

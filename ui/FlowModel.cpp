@@ -108,7 +108,7 @@ QVariant FlowModel::data(const QModelIndex& index, int role) const
         case ColRows:
             return r.rows;
         case ColFinished:
-            return r.finishedAt;
+            return r.finishedAt.toLocalTime();
         case ColPosition:
             return r.position;
         default:

@@ -64,7 +64,8 @@ void FlowPage::enqueue(const SessionData* data, int from, quint32 firstNumber)
     pending.reserve(pending.size() + std::max(0, end - from));
     quint32 number = firstNumber;
     for (int i = std::max(from, data->queries.released()); i < end; ++i) {
-        const Query stored = data->queries.at(i);
+        // UTC: the local time is worked out only for a row that shows it.
+        const Query stored = data->queries.at(i, Qt::UTC);
         const Query* q = &stored;
         FlowRow r;
         r.number = number++;

@@ -309,7 +309,7 @@ void MainWindow::newQueries(uint index, uint indexQuery, uint count)
     const quint32 firstNumber = queryCount + 1;
     bool failed = false;
     for (int i = qMax(int(indexQuery), data->queries.released()); i < data->queries.size(); ++i) {
-        const Query stored = data->queries.at(i);
+        const Query stored = data->queries.figures(i);
         const Query* q = &stored;
         ++queryCount;
         rowsSeen += q->rows;
@@ -635,7 +635,7 @@ void MainWindow::applyMemoryBudget()
 
 void MainWindow::reloadReleased(ulong id)
 {
-    // Open tabs of the session show the statements still kept.
+    // Open tabs of the session let the released rows go.
     const int index = _mngr->getSessionIndex(id);
     const SessionData* data = index >= 0 ? _mngr->getSessionData(uint(index)) : nullptr;
     if (data)
@@ -643,5 +643,5 @@ void MainWindow::reloadReleased(ulong id)
     for (int i = TabWidget::spacerIndex; data && i < ui->tabWidget->count(); ++i)
         if (auto* view = qobject_cast<SessionWidget*>(ui->tabWidget->widget(i)))
             if (view->session() == data)
-                view->loadQueries();
+                view->dropReleased();
 }

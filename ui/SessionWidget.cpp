@@ -79,6 +79,23 @@ public:
     /// The record's position of row 0.
     int base() const { return first; }
 
+    /// Removes the rows at the front whose statements the record released;
+    /// returns how many.
+    int dropReleased()
+    {
+        const int gone = record ? qMin(record->queries.released() - first, shown) : 0;
+        if (gone <= 0)
+            return 0;
+        beginRemoveRows(QModelIndex(), 0, gone - 1);
+        first += gone;
+        shown -= gone;
+        html.remove(0, gone);
+        tips.remove(0, gone);
+        lines.remove(0, gone);
+        endRemoveRows();
+        return gone;
+    }
+
     /// Shows statements up to `n` (the record's first `n`), announced as one insertion.
     void append(int n)
     {
@@ -138,32 +155,40 @@ public:
         if (!index.isValid() || index.model() != this || index.row() >= shown || !record
             || !record->queries.isKept(first + index.row()))
             return QVariant();
+        // Read only what the cell needs: a sorted view asks for one column of
+        // many rows with each batch.
         const int row = index.row();
-        const Query stored = record->queries.at(first + row);
-        const Query* q = &stored;
+        const int at = first + row;
         const bool value = role == Qt::DisplayRole || role == Qt::EditRole;
         switch (index.column()) {
         case SessionWidget::ColNumber:
-            return value ? QVariant(first + row + 1) : QVariant();
+            return value ? QVariant(at + 1) : QVariant();
         case SessionWidget::ColStatus:
-            return value ? QVariant(q->isError ? QStringLiteral("no") : QStringLiteral("yes")) : QVariant();
+            return value ? QVariant(record->queries.isError(at) ? QStringLiteral("no") : QStringLiteral("yes"))
+                         : QVariant();
         case SessionWidget::ColQuery:
             if (value) {
                 if (html.at(row).isNull())
-                    html[row] = TextHelpers::toHighlightText(q->text.trimmed());
+                    html[row] = TextHelpers::toHighlightText(record->queries.text(at).trimmed());
                 return html.at(row);
             }
             if (role == Qt::ToolTipRole) {
                 if (tips.at(row).isNull())
-                    tips[row] = TextHelpers::toTooltipStr(q->text.trimmed());
+                    tips[row] = TextHelpers::toTooltipStr(record->queries.text(at).trimmed());
                 return tips.at(row);
             }
             if (role == Qt::UserRole) {
                 if (lines.at(row).isNull())
-                    lines[row] = TextHelpers::recQuery(q->text).simplified();
+                    lines[row] = TextHelpers::recQuery(record->queries.text(at)).simplified();
                 return lines.at(row);
             }
             return QVariant();
+        default:
+            break;
+        }
+        const Query stored = record->queries.figures(at);
+        const Query* q = &stored;
+        switch (index.column()) {
         case SessionWidget::ColTimeMs:
             return value ? QVariant(round3(q->durationMs)) : QVariant();
         case SessionWidget::ColTimePercent:
@@ -246,6 +271,7 @@ SessionWidget::SessionWidget(languageEngine* lang_, SessionData* data, unsigned 
     view->setItemDelegateForColumn(ColLongestPercent, bar);
 
     setupHeader();
+    new NumberWidths(view, {ColNumber, ColTimeMs, ColRows, ColReceived, ColSent});
     // With sorting enabled the view itself re-sorts when the header's sort
     // indicator changes.
     view->setSortingEnabled(true);
@@ -325,7 +351,6 @@ void SessionWidget::setupHeader()
     header->setMinimumSectionSize(qMin(header->minimumSectionSize(), 22));
     header->resizeSection(ColStatus, 22);
     header->setSectionResizeMode(ColQuery, QHeaderView::Stretch);
-    new NumberWidths(ui->tableQueries, {ColNumber, ColTimeMs, ColRows, ColReceived, ColSent});
 }
 
 QTableView* SessionWidget::tableQueries() const
@@ -455,6 +480,23 @@ void SessionWidget::loadQueries()
         followRow(n - 1);
         enableActions();
     }
+}
+
+void SessionWidget::dropReleased()
+{
+    if (!sessionData || model->dropReleased() == 0)
+        return;
+    // Rows moved up: the graph and the statement shown follow the table.
+    QList<double> durations;
+    durations.reserve(model->rowCount());
+    for (int i = model->base(); i < sessionData->queries.size(); ++i)
+        durations << sessionData->queries.durationMs(i);
+    plotter.clearGraph();
+    plotter.addPoints(durations);
+    shownRow = -1;
+    const QModelIndex current = ui->tableQueries->currentIndex();
+    showQuery(current.isValid() ? proxy->mapToSource(current).row() : -1);
+    refreshTotals();
 }
 
 bool SessionWidget::acceptsBatch(uint index)

@@ -79,6 +79,10 @@ public:
 public slots:
     void addQueries(uint index, uint indexQuery, uint count);
     void loadQueries();
+    /// Takes the rows of statements the record released since (to stay
+    /// within the memory budget) out of the table and the graph, keeping the
+    /// other rows, their sort, filter and selection.
+    void dropReleased();
     void setCurrentQuery(int index);
     void onSelectRowQuery(QModelIndex cur, QModelIndex prev);
     void changeLanguage();

@@ -12,6 +12,7 @@
 #include "PatternStats.h"
 #include "SessionData.h"
 #include "SessionWidget.h"
+#include "ShownWidths.h"
 #include "SortFilterProxyModel.h"
 #include "TestSessions.h"
 #include "TestTexts.h"
@@ -199,10 +200,18 @@ private slots:
         QCOMPARE(v.column(SessionWidget::ColNumber), (QStringList{"4", "3"}));
         QCOMPARE(v.viewer(), QString("SELECT 4"));
         v.data.queries.releaseBefore(3);
-        v.add({stmt("SELECT 5", 1.0)});   // before the tab is reloaded: released rows show nothing
+        v.add({stmt("SELECT 5", 3.0)});   // before the tab lets them go: released rows show nothing
         QCOMPARE(v.column(SessionWidget::ColNumber), (QStringList{"5", "4", ""}));
-        v.w->loadQueries();
+        v.w->dropReleased();   // the rest stays, and so does the statement shown
         QCOMPARE(v.column(SessionWidget::ColNumber), (QStringList{"5", "4"}));
+        QCOMPARE(v.w->graph()->values(), (QList<double>{1.0, 3.0}));
+        QCOMPARE(v.column(SessionWidget::ColQuery, false, Qt::UserRole), (QStringList{"SELECT 4", "SELECT 5"}));
+        QCOMPARE(v.viewer(), QString("SELECT 5"));
+        QVERIFY2(v.label("statQuery").contains(">5 (" + lang()->session("released_str").arg(3) + ")<"),
+                 qPrintable(v.label("statQuery")));
+        // Loading again does not add another measurer of the number columns.
+        v.w->loadQueries();
+        QCOMPARE(v.w->tableQueries()->findChildren<NumberWidths*>().size(), 1);
     }
 
     void reloadKeepsColumnsSortAndFilter()
