@@ -104,6 +104,10 @@ public:
         });
         ready.release();
         exec();
+        // Sockets still open are deleted with the server; a socket closing in
+        // its destructor must not reach a pipe writing into one already gone.
+        for (QTcpSocket* s : server.findChildren<QTcpSocket*>())
+            QObject::disconnect(s, nullptr, nullptr, nullptr);
     }
 
     QString host;
