@@ -466,15 +466,10 @@ void SessionWidget::loadQueries()
     model->reload(all);
     proxy->setSourceModel(model);
     const int n = model->rowCount();
-    QList<double> durations;
-    durations.reserve(n);
-    for (int i = model->base(); i < all; ++i)
-        durations << sessionData->queries.durationMs(i);
     setupHeader();
     ui->tableQueries->sortByColumn(sortColumn, sortOrder);
 
-    plotter.clearGraph();
-    plotter.addPoints(durations);
+    plotRows();
     refreshTotals();
     if (n > 0) {
         followRow(n - 1);
@@ -482,17 +477,22 @@ void SessionWidget::loadQueries()
     }
 }
 
+void SessionWidget::plotRows()
+{
+    QList<double> durations;
+    durations.reserve(model->rowCount());
+    for (int i = model->base(); i < model->base() + model->rowCount(); ++i)
+        durations << sessionData->queries.durationMs(i);
+    plotter.clearGraph();
+    plotter.addPoints(durations);
+}
+
 void SessionWidget::dropReleased()
 {
     if (!sessionData || model->dropReleased() == 0)
         return;
     // Rows moved up: the graph and the statement shown follow the table.
-    QList<double> durations;
-    durations.reserve(model->rowCount());
-    for (int i = model->base(); i < sessionData->queries.size(); ++i)
-        durations << sessionData->queries.durationMs(i);
-    plotter.clearGraph();
-    plotter.addPoints(durations);
+    plotRows();
     shownRow = -1;
     const QModelIndex current = ui->tableQueries->currentIndex();
     showQuery(current.isValid() ? proxy->mapToSource(current).row() : -1);

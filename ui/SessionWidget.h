@@ -118,6 +118,8 @@ private:
     void showRunning();
     /// Rewrites the share and percent-of-slowest columns of rows [0, to).
     void refreshDependentColumns(int to);
+    /// The graph drawn again from the durations of the table's rows.
+    void plotRows();
     /// Makes source row `row` current (selection, viewer, graph marker).
     void followRow(int row);
     /// Shows statement `row` in the viewer and marks it on the graph.
